@@ -1,0 +1,166 @@
+#include "stream/CameraBuffer.h"
+
+#include "platform/CameraAddress.h"
+#include "stream/StreamTask.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QThread>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+namespace {
+std::mutex g_slotMutex;
+std::atomic<CameraBuffer *> g_slot{nullptr};
+
+bool endsWithEndOfImage(QByteArrayView chunk)
+{
+    return chunk.size() >= 2 && uchar(chunk[chunk.size() - 2]) == 0xFF &&
+           uchar(chunk[chunk.size() - 1]) == 0xD9;
+}
+} // namespace
+
+CameraBuffer &CameraBuffer::shareInstance()
+{
+    if (CameraBuffer *existing = g_slot.load(std::memory_order_acquire))
+        return *existing;
+    std::lock_guard lock(g_slotMutex);
+    if (CameraBuffer *existing = g_slot.load(std::memory_order_relaxed))
+        return *existing;
+    auto *instance = new CameraBuffer;
+    QThread *mainThread = QCoreApplication::instance() ? QCoreApplication::instance()->thread()
+                                                       : QThread::currentThread();
+    if (QThread::currentThread() == mainThread) {
+        instance->startFrameRateTimer();
+    } else {
+        // A first call from another thread: the instance and its timer still
+        // belong to the main thread's event loop.
+        instance->moveToThread(mainThread);
+        QMetaObject::invokeMethod(instance, [instance] { instance->startFrameRateTimer(); },
+                                  Qt::QueuedConnection);
+    }
+    g_slot.store(instance, std::memory_order_release);
+    return *instance;
+}
+
+bool CameraBuffer::hasSharedInstance()
+{
+    return g_slot.load(std::memory_order_acquire) != nullptr;
+}
+
+void CameraBuffer::releaseSharedInstance()
+{
+    CameraBuffer *instance = nullptr;
+    {
+        std::lock_guard lock(g_slotMutex);
+        instance = g_slot.exchange(nullptr, std::memory_order_acq_rel);
+    }
+    delete instance;
+}
+
+CameraBuffer::CameraBuffer() = default;
+
+CameraBuffer::~CameraBuffer()
+{
+    if (FPSTimer)
+        FPSTimer->invalidate();
+    FPSTimer.reset();
+    if (cameraBufferDataTask)
+        delete cameraBufferDataTask.data(); // its end is not reported any more
+    if (g_slot.load() == this)
+        g_slot.store(nullptr);
+}
+
+void CameraBuffer::startFrameRateTimer()
+{
+    FPSTimer = platform::ScheduledTimer::scheduled(kFrameRateInterval,
+                                                   platform::ScheduledTimer::Repeat::Forever,
+                                                   [this] { resetFPSData(); });
+}
+
+void CameraBuffer::startWiFiBox()
+{
+    if (cameraBufferDataTask)
+        cameraBufferDataTask->cancel();
+    startWiFiBoxV2();
+}
+
+void CameraBuffer::startWiFiBoxV2()
+{
+    if (!cameraBufferSession)
+        cameraBufferSession = std::make_unique<QNetworkAccessManager>();
+    StreamTask::Handlers handlers{
+        [this](qint64 declared) { didReceiveResponse(declared); },
+        [this](QByteArrayView bytes) { didReceiveData(bytes); },
+        [this](QNetworkReply::NetworkError error) { didCompleteWithError(error); }};
+    cameraBufferDataTask =
+        new StreamTask(*cameraBufferSession, QUrl(CameraAddress::streamUrl()), std::move(handlers), this);
+    clearData();
+    dataRang = 0;
+    m_discardingPart = false;
+    cameraBufferDataTask->resume();
+}
+
+void CameraBuffer::stopTaskWiFiBox()
+{
+    if (cameraBufferDataTask)
+        cameraBufferDataTask->cancel();
+}
+
+bool CameraBuffer::isStreaming() const
+{
+    return cameraBufferDataTask && cameraBufferDataTask->isRunning();
+}
+
+void CameraBuffer::clearData()
+{
+    if (!responseData.isEmpty())
+        std::memset(responseData.data(), 0, size_t(responseData.size()));
+    responseData.resize(0); // keeps the allocation for the next part
+}
+
+void CameraBuffer::resetFPSData()
+{
+    if (m_delegate)
+        m_delegate->cameraFPS(qint64(FPSNum));
+    FPSNum = 0;
+}
+
+void CameraBuffer::didReceiveResponse(qint64 expectedContentLength)
+{
+    dataRang = quint64(expectedContentLength);
+    m_discardingPart = false;
+}
+
+void CameraBuffer::didReceiveData(QByteArrayView chunk)
+{
+    if (g_slot.load(std::memory_order_acquire) != this || m_discardingPart)
+        return;
+    if (responseData.size() + chunk.size() > kMaxPartBytes) {
+        // A part with no usable length or marker must not take all memory:
+        // give it up and skip its remaining bytes until the next part.
+        clearData();
+        m_discardingPart = true;
+        return;
+    }
+    responseData.append(chunk.data(), chunk.size());
+    if (chunk.isEmpty())
+        return;
+    if (quint64(responseData.size()) == dataRang) {
+        ++FPSNum; // counted before decoding: a part that fails to decode still counts
+        const QImage image = m_decoder.decode(responseData);
+        if (!image.isNull() && m_delegate)
+            m_delegate->cameraBufferImage(image);
+        clearData();
+    } else if (endsWithEndOfImage(chunk)) {
+        clearData();
+    }
+}
+
+void CameraBuffer::didCompleteWithError(QNetworkReply::NetworkError)
+{
+    if (m_delegate)
+        m_delegate->disconnection();
+}

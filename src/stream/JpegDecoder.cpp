@@ -1,0 +1,51 @@
+#include "stream/JpegDecoder.h"
+
+#include <turbojpeg.h>
+
+#include <limits>
+
+JpegDecoder::JpegDecoder() : m_handle(tjInitDecompress()) {}
+
+JpegDecoder::~JpegDecoder()
+{
+    if (m_handle)
+        tjDestroy(static_cast<tjhandle>(m_handle));
+}
+
+QSize JpegDecoder::peekSize(QByteArrayView jpeg)
+{
+    if (!m_handle || jpeg.size() < 4 || quint64(jpeg.size()) > std::numeric_limits<unsigned long>::max())
+        return {};
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    if (tjDecompressHeader3(static_cast<tjhandle>(m_handle),
+                            reinterpret_cast<const unsigned char *>(jpeg.data()),
+                            static_cast<unsigned long>(jpeg.size()), &width, &height, &subsampling,
+                            &colorspace) != 0)
+        return {};
+    if (width <= 0 || height <= 0)
+        return {};
+    return {width, height};
+}
+
+QImage JpegDecoder::decode(QByteArrayView jpeg)
+{
+    const QSize size = peekSize(jpeg);
+    if (size.isEmpty() || qint64(size.width()) * size.height() > kMaxPixels)
+        return {};
+    QImage image(size, QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
+    // Format_RGB32 is 0xffRRGGBB in native byte order: B, G, R, A in memory
+    // on little-endian machines. libjpeg-turbo fills the alpha byte with 0xff.
+    const int format = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF_BGRA : TJPF_ARGB;
+    const int result = tjDecompress2(static_cast<tjhandle>(m_handle),
+                                     reinterpret_cast<const unsigned char *>(jpeg.data()),
+                                     static_cast<unsigned long>(jpeg.size()), image.bits(),
+                                     size.width(), int(image.bytesPerLine()), size.height(), format,
+                                     0);
+    // A warning (a damaged but readable picture) still gives an image, as
+    // the system decoders do; a fatal error gives none.
+    if (result != 0 && tjGetErrorCode(static_cast<tjhandle>(m_handle)) != TJERR_WARNING)
+        return {};
+    return image;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QImage>
+#include <QSize>
+
+// Decodes a JPEG picture straight into the memory of a new QImage
+// (Format_RGB32) with libjpeg-turbo: one decode, no intermediate copy. The
+// image owns its pixels and shares nothing with the input bytes.
+//
+// Pictures larger than kMaxPixels are refused before any pixel memory is
+// taken, so a header that declares 65535 x 65535 costs nothing. One decoder
+// per thread; it keeps its libjpeg-turbo handle between calls.
+class JpegDecoder
+{
+public:
+    // 8192 x 8192: twice the pixels of the box's largest picture.
+    static constexpr qint64 kMaxPixels = 8192LL * 8192LL;
+
+    JpegDecoder();
+    ~JpegDecoder();
+    JpegDecoder(const JpegDecoder &) = delete;
+    JpegDecoder &operator=(const JpegDecoder &) = delete;
+
+    // A null image when the bytes are not a JPEG picture this decoder can
+    // read, or the picture is too large.
+    QImage decode(QByteArrayView jpeg);
+
+    // The picture's size from its header alone; an empty size when unreadable.
+    QSize peekSize(QByteArrayView jpeg);
+
+private:
+    void *m_handle = nullptr; // tjhandle
+};
