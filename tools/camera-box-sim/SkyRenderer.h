@@ -1,0 +1,36 @@
+#pragma once
+
+#include "BoxControls.h"
+
+#include <QByteArray>
+#include <QImage>
+
+// Draws the box's synthetic sky and encodes it as JPEG. Stars blur as the
+// focus leaves its best position, exposure scales the brightness and a manual
+// white balance tints the picture. A satellite crosses the field and the
+// frame number is printed in a corner, so a viewer can see the picture is
+// live. The still part of the sky is redrawn only when a control changes.
+class SkyRenderer
+{
+public:
+    SkyRenderer();
+    ~SkyRenderer();
+    SkyRenderer(const SkyRenderer &) = delete;
+    SkyRenderer &operator=(const SkyRenderer &) = delete;
+
+    QByteArray frame(const BoxControls &controls, quint64 frameNumber, int quality = 85);
+
+private:
+    void renderBase(const BoxControls &controls);
+
+    void *m_encoder = nullptr; // tjhandle
+    QImage m_base;
+    QImage m_work;
+    struct Key {
+        QSize size;
+        int defocus = -1, exposure = -1, temperature = -1;
+        bool operator==(const Key &) const = default;
+    } m_key;
+    unsigned char *m_jpegBuffer = nullptr;
+    unsigned long m_jpegCapacity = 0;
+};
