@@ -3,7 +3,8 @@
 #include <QHostAddress>
 #include <QtGlobal>
 
-namespace {
+namespace
+{
 
 // The box's address on its own network. Only the application build uses it.
 constexpr char kDefaultBaseUrl[] = "http://192.168.1.1:8080";
@@ -24,7 +25,8 @@ QString normalised(const QUrl &url)
 
 } // namespace
 
-namespace CameraAddress {
+namespace CameraAddress
+{
 
 bool isLoopback(const QUrl &url)
 {

@@ -12,7 +12,8 @@
 // application can override it once at start-up (--camera-url). Tests and
 // benchmarks link a build of this file that accepts only loopback hosts and
 // refuses to hand out the default. Main thread only.
-namespace CameraAddress {
+namespace CameraAddress
+{
 
 // "http://HOST:PORT" without a trailing slash.
 QString baseUrl();

@@ -3,7 +3,8 @@
 #include <QComboBox>
 #include <QVariant>
 
-namespace platform::controls {
+namespace platform::controls
+{
 
 int tag(const QObject *control)
 {

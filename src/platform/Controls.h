@@ -9,7 +9,8 @@ class QComboBox;
 // logic is written against: a button's tag, a pop-up's item tags. Setting any
 // of these never emits a user signal (clicked, activated), so code that sets
 // them is never mistaken for a user gesture. Main thread only.
-namespace platform::controls {
+namespace platform::controls
+{
 
 // A button's tag: a whole number kept as the dynamic property "tag"; 0 when
 // none was set.

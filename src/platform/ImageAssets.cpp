@@ -4,8 +4,10 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
-namespace platform::assets {
-namespace {
+namespace platform::assets
+{
+namespace
+{
 QString pathFor(const QString &name)
 {
     return QStringLiteral(":/assets/%1.svg").arg(name);

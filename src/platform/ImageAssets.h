@@ -8,7 +8,8 @@
 // The program's pictures, looked up by asset name ("Disconnect",
 // "icon_camera_shoot_White", ...). They are SVG files compiled into the
 // binary. Main thread only (QIcon and QSvgRenderer are not thread-safe).
-namespace platform::assets {
+namespace platform::assets
+{
 
 // True when an asset of that name exists.
 bool exists(const QString &name);

@@ -2,7 +2,8 @@
 
 #include <QDebug>
 
-namespace platform {
+namespace platform
+{
 void log(const QString &line)
 {
     qInfo().noquote() << line;

@@ -3,7 +3,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-namespace platform::mainqueue {
+namespace platform::mainqueue
+{
 
 void post(QObject *context, std::function<void()> fn)
 {

@@ -9,7 +9,8 @@
 // the order posted. A block is tied to a context object and is dropped if that
 // object is destroyed before the block runs, so a block never runs against a
 // dead receiver.
-namespace platform::mainqueue {
+namespace platform::mainqueue
+{
 
 // Runs fn on the main thread soon, never inside this call.
 void post(QObject *context, std::function<void()> fn);

@@ -2,7 +2,8 @@
 
 #include <QPainter>
 
-namespace platform {
+namespace platform
+{
 
 PreviewView::PreviewView(QWidget *parent) : QWidget(parent)
 {
@@ -50,7 +51,8 @@ void PreviewView::paintEvent(QPaintEvent *)
     } else {
         // Area-averaged down-scaling once per new frame, not per repaint.
         if (m_scaled.size() != target.size())
-            m_scaled = m_image.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            m_scaled =
+                m_image.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         painter.drawImage(target.topLeft(), m_scaled);
     }
     ++m_paintCount;

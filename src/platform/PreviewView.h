@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace platform
+{
 
 // Shows one picture, centred. A picture larger than the view is shrunk to fit
 // with its proportions kept, using filtered down-scaling; a smaller one is

@@ -1,6 +1,7 @@
 #include "platform/ScheduledTimer.h"
 
-namespace platform {
+namespace platform
+{
 
 ScheduledTimer::ScheduledTimer(std::chrono::milliseconds interval, Repeat repeat,
                                std::function<void()> action)

@@ -7,7 +7,8 @@
 #include <functional>
 #include <memory>
 
-namespace platform {
+namespace platform
+{
 
 // A timer on the creating thread's event loop, with the life cycle the viewer
 // relies on: the first firing comes one interval after creation, a repeating
@@ -24,8 +25,8 @@ public:
     ScheduledTimer(const ScheduledTimer &) = delete;
     ScheduledTimer &operator=(const ScheduledTimer &) = delete;
 
-    static std::unique_ptr<ScheduledTimer> scheduled(std::chrono::milliseconds interval, Repeat repeat,
-                                                     std::function<void()> action)
+    static std::unique_ptr<ScheduledTimer> scheduled(std::chrono::milliseconds interval,
+                                                     Repeat repeat, std::function<void()> action)
     {
         return std::make_unique<ScheduledTimer>(interval, repeat, std::move(action));
     }

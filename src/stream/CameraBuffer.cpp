@@ -11,7 +11,8 @@
 #include <cstring>
 #include <mutex>
 
-namespace {
+namespace
+{
 std::mutex g_slotMutex;
 std::atomic<CameraBuffer *> g_slot{nullptr};
 
@@ -38,8 +39,8 @@ CameraBuffer &CameraBuffer::shareInstance()
         // A first call from another thread: the instance and its timer still
         // belong to the main thread's event loop.
         instance->moveToThread(mainThread);
-        QMetaObject::invokeMethod(instance, [instance] { instance->startFrameRateTimer(); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            instance, [instance] { instance->startFrameRateTimer(); }, Qt::QueuedConnection);
     }
     g_slot.store(instance, std::memory_order_release);
     return *instance;
@@ -75,9 +76,8 @@ CameraBuffer::~CameraBuffer()
 
 void CameraBuffer::startFrameRateTimer()
 {
-    FPSTimer = platform::ScheduledTimer::scheduled(kFrameRateInterval,
-                                                   platform::ScheduledTimer::Repeat::Forever,
-                                                   [this] { resetFPSData(); });
+    FPSTimer = platform::ScheduledTimer::scheduled(
+        kFrameRateInterval, platform::ScheduledTimer::Repeat::Forever, [this] { resetFPSData(); });
 }
 
 void CameraBuffer::startWiFiBox()
@@ -95,8 +95,8 @@ void CameraBuffer::startWiFiBoxV2()
         [this](qint64 declared) { didReceiveResponse(declared); },
         [this](QByteArrayView bytes) { didReceiveData(bytes); },
         [this](QNetworkReply::NetworkError error) { didCompleteWithError(error); }};
-    cameraBufferDataTask =
-        new StreamTask(*cameraBufferSession, QUrl(CameraAddress::streamUrl()), std::move(handlers), this);
+    cameraBufferDataTask = new StreamTask(*cameraBufferSession, QUrl(CameraAddress::streamUrl()),
+                                          std::move(handlers), this);
     clearData();
     dataRang = 0;
     m_discardingPart = false;

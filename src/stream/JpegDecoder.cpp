@@ -14,7 +14,8 @@ JpegDecoder::~JpegDecoder()
 
 QSize JpegDecoder::peekSize(QByteArrayView jpeg)
 {
-    if (!m_handle || jpeg.size() < 4 || quint64(jpeg.size()) > std::numeric_limits<unsigned long>::max())
+    if (!m_handle || jpeg.size() < 4 ||
+        quint64(jpeg.size()) > std::numeric_limits<unsigned long>::max())
         return {};
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
     if (tjDecompressHeader3(static_cast<tjhandle>(m_handle),
@@ -38,11 +39,10 @@ QImage JpegDecoder::decode(QByteArrayView jpeg)
     // Format_RGB32 is 0xffRRGGBB in native byte order: B, G, R, A in memory
     // on little-endian machines. libjpeg-turbo fills the alpha byte with 0xff.
     const int format = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF_BGRA : TJPF_ARGB;
-    const int result = tjDecompress2(static_cast<tjhandle>(m_handle),
-                                     reinterpret_cast<const unsigned char *>(jpeg.data()),
-                                     static_cast<unsigned long>(jpeg.size()), image.bits(),
-                                     size.width(), int(image.bytesPerLine()), size.height(), format,
-                                     0);
+    const int result = tjDecompress2(
+        static_cast<tjhandle>(m_handle), reinterpret_cast<const unsigned char *>(jpeg.data()),
+        static_cast<unsigned long>(jpeg.size()), image.bits(), size.width(),
+        int(image.bytesPerLine()), size.height(), format, 0);
     // A warning (a damaged but readable picture) still gives an image, as
     // the system decoders do; a fatal error gives none.
     if (result != 0 && tjGetErrorCode(static_cast<tjhandle>(m_handle)) != TJERR_WARNING)

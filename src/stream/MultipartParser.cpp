@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <limits>
 
-namespace {
+namespace
+{
 
 // Servers put up to this many dashes before the boundary ("--", plus any the
 // Content-Type already declared).
@@ -70,8 +71,8 @@ QByteArray MultipartParser::boundaryFromContentType(QByteArrayView contentType)
         qsizetype after = at + 8;
         while (after < lower.size() && (lower[after] == ' ' || lower[after] == '\t'))
             ++after;
-        if ((before >= 0 && lower[before] != ';' && lower[before] != ',') || after >= lower.size() ||
-            lower[after] != '=') {
+        if ((before >= 0 && lower[before] != ';' && lower[before] != ',') ||
+            after >= lower.size() || lower[after] != '=') {
             at += 8;
             continue;
         }
@@ -214,7 +215,8 @@ qsizetype MultipartParser::consumePreamble(QByteArrayView data, bool lineStartAt
 qsizetype MultipartParser::consumeHeaders(QByteArrayView data)
 {
     // A delimiter right after a delimiter: an empty part with no headers.
-    const Delimiter again = findDelimiter(data.first(std::min(data.size(), m_core.size() + 300)), 0, true);
+    const Delimiter again =
+        findDelimiter(data.first(std::min(data.size(), m_core.size() + 300)), 0, true);
     if (again.match == Match::Full && again.lineStart == 0) {
         if (again.closing)
             m_state = State::Preamble;

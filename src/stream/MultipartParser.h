@@ -72,10 +72,10 @@ private:
     QByteArray m_core; // the boundary without leading dashes
     Handlers m_handlers;
     State m_state;
-    QByteArray m_pending;      // bytes carried over to the next feed
+    QByteArray m_pending; // bytes carried over to the next feed
     bool m_pendingAtLineStart = true;
-    bool m_needMore = false;   // the last consume step waits for more bytes
-    qint64 m_declared = -1;    // the current part's declared length
-    qint64 m_emitted = 0;      // body bytes of the current part handed on
+    bool m_needMore = false; // the last consume step waits for more bytes
+    qint64 m_declared = -1;  // the current part's declared length
+    qint64 m_emitted = 0;    // body bytes of the current part handed on
     qint64 m_partCount = 0;
 };

@@ -5,7 +5,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 
-namespace {
+namespace
+{
 constexpr qint64 kReadChunk = 256 * 1024;
 }
 
@@ -65,15 +66,14 @@ void StreamTask::onMetaData()
         return;
     const QByteArray type = m_reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    MultipartParser::Handlers handlers{
-        [this](qint64 declared) {
-            if (!m_cancelled && m_handlers.partStarted)
-                m_handlers.partStarted(declared);
-        },
-        [this](QByteArrayView bytes) {
-            if (!m_cancelled && m_handlers.partData)
-                m_handlers.partData(bytes);
-        }};
+    MultipartParser::Handlers handlers{[this](qint64 declared) {
+                                           if (!m_cancelled && m_handlers.partStarted)
+                                               m_handlers.partStarted(declared);
+                                       },
+                                       [this](QByteArrayView bytes) {
+                                           if (!m_cancelled && m_handlers.partData)
+                                               m_handlers.partData(bytes);
+                                       }};
     m_parser = std::make_unique<MultipartParser>(MultipartParser::boundaryFromContentType(type),
                                                  std::move(handlers),
                                                  length.isValid() ? length.toLongLong() : -1);

@@ -4,7 +4,8 @@
 
 // The camera box's numbering of its picture sizes. The tag is both the
 // resolution pop-up's item tag and the value of the box's resolution command.
-namespace resolution {
+namespace resolution
+{
 
 struct Entry {
     int tag;

@@ -4,7 +4,8 @@
 
 #include <cstdlib>
 
-namespace {
+namespace
+{
 // Control identifiers the box understands (V4L2 control ids).
 constexpr long long kFocusAuto = 10094860;
 constexpr long long kFocusAbsolute = 10094858;

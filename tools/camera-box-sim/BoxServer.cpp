@@ -5,12 +5,14 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 constexpr char kBoundary[] = "boundarydonotcross";
 constexpr qsizetype kMaxRequestHead = 8192;
 } // namespace
 
-BoxServer::BoxServer(Options options, QObject *parent) : QObject(parent), m_options(std::move(options))
+BoxServer::BoxServer(Options options, QObject *parent)
+    : QObject(parent), m_options(std::move(options))
 {
     m_controls.resolutionTag = m_options.resolutionTag;
     connect(&m_server, &QTcpServer::newConnection, this, &BoxServer::onConnection);
@@ -20,7 +22,8 @@ BoxServer::BoxServer(Options options, QObject *parent) : QObject(parent), m_opti
     if (!m_options.commandLogPath.isEmpty()) {
         m_commandLog.setFileName(m_options.commandLogPath);
         if (!m_commandLog.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
-            std::fprintf(stderr, "camera-box-sim: cannot write %s\n", qPrintable(m_options.commandLogPath));
+            std::fprintf(stderr, "camera-box-sim: cannot write %s\n",
+                         qPrintable(m_options.commandLogPath));
     }
     m_clock.start();
 }
@@ -92,7 +95,8 @@ void BoxServer::answerCommand(QTcpSocket *socket, const QByteArray &target)
         m_commandLog.write(target + '\n');
         m_commandLog.flush();
     }
-    const bool applied = m_controls.apply(target.mid(target.indexOf('?') + 1)) == BoxControls::Result::Applied;
+    const bool applied =
+        m_controls.apply(target.mid(target.indexOf('?') + 1)) == BoxControls::Result::Applied;
     const QByteArray body = applied ? R"({"result":"0"})" : R"({"result":"-1"})";
     socket->write("HTTP/1.0 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
                   QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
@@ -111,11 +115,11 @@ void BoxServer::sendFrame()
         return;
     // The time the part is handed to the sockets, for latency measurements.
     const qint64 us = QDateTime::currentMSecsSinceEpoch() * 1000;
-    const QByteArray head = QByteArray("--") + kBoundary +
-                            "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                            QByteArray::number(jpeg.size()) + "\r\nX-Timestamp: " +
-                            QByteArray::number(us / 1000000) + "." +
-                            QByteArray::number(us % 1000000).rightJustified(6, '0') + "\r\n\r\n";
+    const QByteArray head =
+        QByteArray("--") + kBoundary +
+        "\r\nContent-Type: image/jpeg\r\nContent-Length: " + QByteArray::number(jpeg.size()) +
+        "\r\nX-Timestamp: " + QByteArray::number(us / 1000000) + "." +
+        QByteArray::number(us % 1000000).rightJustified(6, '0') + "\r\n\r\n";
     for (const auto &client : std::as_const(m_streamClients)) {
         // A client that cannot keep up skips frames instead of queueing them.
         if (client->bytesToWrite() > 2 * jpeg.size())

@@ -23,8 +23,10 @@ SkyRenderer::~SkyRenderer()
 void SkyRenderer::renderBase(const BoxControls &controls)
 {
     const QSize size = controls.frameSize();
-    const double gain = controls.exposureAuto ? 1.0 : std::clamp(controls.exposureAbsolute / 300.0, 0.05, 6.0);
-    const double warm = controls.whiteBalanceAuto ? 0.0 : (controls.whiteBalanceTemperature - 4600) / 4000.0;
+    const double gain =
+        controls.exposureAuto ? 1.0 : std::clamp(controls.exposureAbsolute / 300.0, 0.05, 6.0);
+    const double warm =
+        controls.whiteBalanceAuto ? 0.0 : (controls.whiteBalanceTemperature - 4600) / 4000.0;
     const auto tint = [&](double r, double g, double b) {
         return QColor::fromRgbF(float(std::clamp(r * gain * (1 + warm), 0.0, 1.0)),
                                 float(std::clamp(g * gain, 0.0, 1.0)),
@@ -63,7 +65,8 @@ void SkyRenderer::renderBase(const BoxControls &controls)
         p.drawEllipse(at, radius, radius);
     }
     // A nebula, so that exposure and white balance show on a large area.
-    QRadialGradient nebula(QPointF(size.width() * 0.68, size.height() * 0.38), size.height() * 0.22);
+    QRadialGradient nebula(QPointF(size.width() * 0.68, size.height() * 0.38),
+                           size.height() * 0.22);
     nebula.setColorAt(0, tint(0.35, 0.12, 0.30));
     nebula.setColorAt(1, Qt::transparent);
     p.setBrush(nebula);

@@ -20,18 +20,22 @@ int main(int argc, char **argv)
     parser.setApplicationDescription(QStringLiteral(
         "A camera box on 127.0.0.1: serves /?action=stream (MJPEG) and /?action=command."));
     parser.addHelpOption();
-    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Port to listen on (0: any free port)."),
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Port to listen on (0: any free port)."),
                                   QStringLiteral("N"), QStringLiteral("8080"));
-    const QCommandLineOption fps(QStringLiteral("fps"), QStringLiteral("Frames per second (0: as fast as possible)."),
+    const QCommandLineOption fps(QStringLiteral("fps"),
+                                 QStringLiteral("Frames per second (0: as fast as possible)."),
                                  QStringLiteral("N"), QStringLiteral("20"));
-    const QCommandLineOption resolution(QStringLiteral("resolution"),
-                                        QStringLiteral("Starting resolution tag, 0 to 11 (0 is 640x480)."),
-                                        QStringLiteral("TAG"), QStringLiteral("0"));
-    const QCommandLineOption quality(QStringLiteral("quality"), QStringLiteral("JPEG quality, 1 to 100."),
-                                     QStringLiteral("Q"), QStringLiteral("85"));
-    const QCommandLineOption commandLog(QStringLiteral("command-log"),
-                                        QStringLiteral("Append every command URL received to FILE."),
-                                        QStringLiteral("FILE"));
+    const QCommandLineOption resolution(
+        QStringLiteral("resolution"),
+        QStringLiteral("Starting resolution tag, 0 to 11 (0 is 640x480)."), QStringLiteral("TAG"),
+        QStringLiteral("0"));
+    const QCommandLineOption quality(QStringLiteral("quality"),
+                                     QStringLiteral("JPEG quality, 1 to 100."), QStringLiteral("Q"),
+                                     QStringLiteral("85"));
+    const QCommandLineOption commandLog(
+        QStringLiteral("command-log"), QStringLiteral("Append every command URL received to FILE."),
+        QStringLiteral("FILE"));
     parser.addOptions({port, fps, resolution, quality, commandLog});
     parser.process(app);
 
@@ -44,7 +48,8 @@ int main(int argc, char **argv)
 
     BoxServer server(options);
     if (!server.listen()) {
-        std::fprintf(stderr, "camera-box-sim: cannot listen on 127.0.0.1:%u\n", unsigned(options.port));
+        std::fprintf(stderr, "camera-box-sim: cannot listen on 127.0.0.1:%u\n",
+                     unsigned(options.port));
         return 1;
     }
     std::printf("listening on 127.0.0.1:%u\n", unsigned(server.port()));

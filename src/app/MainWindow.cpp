@@ -1,0 +1,75 @@
+#include "app/MainWindow.h"
+
+#include "ui_MainWindow.h"
+
+#include "platform/Controls.h"
+#include "platform/ImageAssets.h"
+#include "viewer/ResolutionTable.h"
+#include "viewer/ViewController.h"
+
+#include <algorithm>
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), m_ui(std::make_unique<Ui::MainWindow>())
+{
+    m_ui->setupUi(this);
+    setWindowIcon(platform::assets::icon(QStringLiteral("orbilens-viewer")));
+    fillControls();
+
+    ViewOutlets outlets;
+    outlets.view = m_ui->view;
+    outlets.menuView = m_ui->menuView;
+    outlets.previewImgeView = m_ui->previewImgeView;
+    outlets.fpsLab = m_ui->fpsLab;
+    outlets.whiteBalanceBtn = m_ui->whiteBalanceBtn;
+    outlets.whiteBalanceSlider = m_ui->whiteBalanceSlider;
+    outlets.exposureBtn = m_ui->exposureBtn;
+    outlets.exposureSlider = m_ui->exposureSlider;
+    outlets.resolutionPopBtn = m_ui->resolutionPopBtn;
+    outlets.currentModeBtn = m_ui->currentModeBtn;
+    outlets.statusBtn = m_ui->statusBtn;
+    outlets.photoBtn = m_ui->photoBtn;
+    outlets.timeLab = m_ui->timeLab;
+    outlets.tipsLab = m_ui->tipsLab;
+    outlets.openFileBtn = m_ui->openFileBtn;
+    m_controller = std::make_unique<ViewController>(outlets);
+    connectActions();
+}
+
+MainWindow::~MainWindow() = default;
+
+QList<QPushButton *> MainWindow::modeButtons() const
+{
+    return {m_ui->currentModeBtn, m_ui->modeBtn1, m_ui->modeBtn2, m_ui->modeBtn3};
+}
+
+void MainWindow::fillControls()
+{
+    // The pop-up lists the box's sizes from the largest down; each item
+    // carries the box's tag for that size.
+    auto entries = resolution::kTable;
+    std::sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) {
+        return qint64(a.width) * a.height > qint64(b.width) * b.height;
+    });
+    for (const auto &e : entries)
+        m_ui->resolutionPopBtn->addItem(QStringLiteral("%1 × %2").arg(e.width).arg(e.height),
+                                        e.tag);
+    platform::controls::selectItemWithTag(m_ui->resolutionPopBtn, 0);
+
+    // Mode buttons carry the mode as their tag; currentModeBtn starts as photo.
+    const QList<QPushButton *> modes = modeButtons();
+    for (int i = 0; i < modes.size(); ++i)
+        platform::controls::setTag(modes[i], i);
+
+    m_ui->photoBtn->setIcon(platform::assets::icon(QStringLiteral("icon_camera_shoot_White")));
+    m_ui->leftBtn->setIcon(platform::assets::icon(QStringLiteral("chevron_left")));
+    m_ui->rightBtn->setIcon(platform::assets::icon(QStringLiteral("chevron_right")));
+    m_ui->openFileBtn->setIcon(platform::assets::icon(QStringLiteral("folder")));
+    m_ui->tipsLab->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_ui->timeLab->setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void MainWindow::connectActions()
+{
+    // Actions are connected as the controller gains them.
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QList>
+#include <QMainWindow>
+
+#include <memory>
+
+class QPushButton;
+class ViewController;
+namespace Ui
+{
+class MainWindow;
+}
+
+// The viewer's one window: the form, its controller, and the wiring between
+// the form's controls and the controller's actions. Creating it creates the
+// controller with the form's controls as outlets; the caller then lets the
+// controller load (viewDidLoad) and shows the window. Main thread only.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    ViewController &controller() { return *m_controller; }
+    Ui::MainWindow &form() { return *m_ui; }
+    // Every button whose click changes the capture mode, currentModeBtn first.
+    QList<QPushButton *> modeButtons() const;
+
+private:
+    void fillControls();
+    void connectActions();
+
+    std::unique_ptr<Ui::MainWindow> m_ui;
+    std::unique_ptr<ViewController> m_controller;
+};

@@ -1,0 +1,44 @@
+#include "viewer/ViewController.h"
+
+#include "stream/CameraBuffer.h"
+
+#include <QPalette>
+
+namespace
+{
+void setBackground(QWidget *widget, const QColor &color)
+{
+    if (!widget)
+        return;
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, color);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(color.alpha() > 0);
+}
+} // namespace
+
+ViewController::ViewController(ViewOutlets outlets, QObject *parent)
+    : QObject(parent), m_outlets(std::move(outlets))
+{
+}
+
+ViewController::~ViewController()
+{
+    if (CameraBuffer::hasSharedInstance() && CameraBuffer::shareInstance().delegate() == this)
+        CameraBuffer::shareInstance().setDelegate(nullptr);
+}
+
+void ViewController::viewDidLoad()
+{
+    // The live picture shows through to the black view around it; the control
+    // panel is a dark gray that does not dazzle at night.
+    setBackground(m_outlets.previewImgeView, Qt::transparent);
+    setBackground(m_outlets.menuView, QColor(0x2b, 0x2d, 0x31));
+    setBackground(m_outlets.view, Qt::black);
+
+    // The first request for the stream client also starts its one-second
+    // frame-rate timer, here on the main thread.
+    CameraBuffer &camera = CameraBuffer::shareInstance();
+    camera.setDelegate(this);
+    camera.startWiFiBox();
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "platform/PreviewView.h"
+#include "platform/ScheduledTimer.h"
+#include "stream/CameraBufferDelegate.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QObject>
+#include <QPointer>
+#include <QPushButton>
+#include <QSizeF>
+#include <QSlider>
+#include <QString>
+
+#include <memory>
+
+// The controls the window's layout owns and hands to the controller. The
+// controller never owns them; a control that goes away reads as null.
+struct ViewOutlets {
+    QPointer<QWidget> view; // the controller's own view: the window's central widget
+    QPointer<QWidget> menuView;
+    QPointer<platform::PreviewView> previewImgeView;
+    QPointer<QLabel> fpsLab;
+    QPointer<QPushButton> whiteBalanceBtn;
+    QPointer<QSlider> whiteBalanceSlider;
+    QPointer<QPushButton> exposureBtn;
+    QPointer<QSlider> exposureSlider;
+    QPointer<QComboBox> resolutionPopBtn;
+    QPointer<QPushButton> currentModeBtn;
+    QPointer<QPushButton> statusBtn;
+    QPointer<QPushButton> photoBtn;
+    QPointer<QLabel> timeLab;
+    QPointer<QLabel> tipsLab;
+    QPointer<QPushButton> openFileBtn;
+};
+
+// The viewer's controller: all user-interface state of the program and the
+// actions behind the window's controls. It is the stream client's delegate
+// for its whole life. Main thread only.
+//
+// The class is one object, its sources split by concern; each group of
+// members below names the file that owns it.
+class ViewController : public QObject, public CameraBufferDelegate
+{
+    Q_OBJECT
+public:
+    // The answer of the frame capture step: whether the frame handler goes
+    // on to track the frame's size.
+    enum class FrameStep { Continue, Stop };
+
+    explicit ViewController(ViewOutlets outlets, QObject *parent = nullptr);
+    ~ViewController() override;
+
+    // MARK: - ViewController.cpp: state and start-up
+    void viewDidLoad();
+    const ViewOutlets &outlets() const { return m_outlets; }
+    qint64 cameraStyleType() const { return m_cameraStyleType; }
+    QSizeF photoSize() const { return m_photoSize; }
+    bool isSnapshot() const { return m_isSnapshot; }
+    bool isVideo() const { return m_isVideo; }
+    bool isDisconnect() const { return m_isDisconnect; }
+    bool isTimeLapseGetImg() const { return m_isTimeLapseGetImg; }
+    int recordTime() const { return m_recordTime; }
+    QString filePathStr() const { return m_filePathStr; }
+
+    // MARK: - ViewController_Frames.cpp: what is done with each frame
+    void cameraBufferImage(const QImage &image) override;
+    void cameraFPS(qint64 framesInLastSecond) override;
+
+    // MARK: - ViewController_Connection.cpp: the end of the stream
+    void disconnection() override;
+
+private:
+    // MARK: - ViewController_Frames.cpp
+    FrameStep frameCaptureStep(const QImage &image);
+
+    ViewOutlets m_outlets;
+
+    // Capture state.
+    std::unique_ptr<platform::ScheduledTimer> m_timeLapseGetImgTimer;
+    bool m_isTimeLapseGetImg = false;
+    qint64 m_cameraStyleType = 0; // 0 photo, 1 video, 2 time-lapse, 3 denoising
+    QSizeF m_photoSize{0, 0};     // size of the frames now arriving
+    std::unique_ptr<platform::ScheduledTimer> m_timer; // the recording clock
+    int m_recordTime = 0;
+    bool m_isSnapshot = false;
+    bool m_isVideo = false;
+
+    // Connection state and notices.
+    bool m_isDisconnect = false;
+    std::unique_ptr<platform::ScheduledTimer> m_tipsLabTimer;
+
+    // Save folder.
+    QString m_filePathStr;
+};
