@@ -1,0 +1,187 @@
+#include "capture/VideoWriterInput.h"
+
+#include "capture/EncoderPreset.h"
+#include "capture/VideoFileEncoder.h"
+#include "platform/Log.h"
+
+#include <QFile>
+
+#include <unistd.h>
+
+namespace
+{
+// A fragment holds at most one second of the file and at most about one
+// second of wall-clock time, whichever comes first: a time-lapse recording
+// gets a frame only every 0.625 s, and a crash should lose little of it.
+constexpr std::chrono::milliseconds kFragmentWallTime{1000};
+} // namespace
+
+VideoWriterInput::VideoWriterInput(Config config) : m_config(std::move(config))
+{
+    m_worker = std::thread([this] { run(); });
+}
+
+VideoWriterInput::~VideoWriterInput()
+{
+    abort();
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+bool VideoWriterInput::isReadyForMoreMediaData() const
+{
+    std::lock_guard lock(m_mutex);
+    return !m_failed && !m_abort && !m_finishRequested &&
+           m_queue.size() < size_t(m_config.queueCapacity);
+}
+
+bool VideoWriterInput::appendPixelBuffer(std::unique_ptr<PixelBuffer> buffer, MediaTime time)
+{
+    if (!buffer)
+        return false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_failed || m_abort || m_finishRequested ||
+            m_queue.size() >= size_t(m_config.queueCapacity))
+            return false;
+        m_queue.push_back({std::move(buffer), time});
+    }
+    m_changed.notify_all();
+    return true;
+}
+
+bool VideoWriterInput::waitUntilReady(std::chrono::microseconds timeout) const
+{
+    std::unique_lock lock(m_mutex);
+    const auto hopeless = [this] { return m_failed || m_abort || m_finishRequested; };
+    m_changed.wait_for(lock, timeout, [&] {
+        return hopeless() || m_queue.size() < size_t(m_config.queueCapacity);
+    });
+    return !hopeless() && m_queue.size() < size_t(m_config.queueCapacity);
+}
+
+void VideoWriterInput::markAsFinished(Completion completion)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_finishRequested)
+            return;
+        m_finishRequested = true;
+        m_completion = std::move(completion);
+    }
+    m_changed.notify_all();
+}
+
+void VideoWriterInput::abort()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_abort = true;
+    }
+    m_changed.notify_all();
+}
+
+bool VideoWriterInput::waitUntilDone(Clock::time_point deadline) const
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_until(lock, deadline, [this] { return m_done.load(); });
+}
+
+void VideoWriterInput::setFailed(const QString &why)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_failed)
+            return;
+        m_failed = true;
+        m_queue.clear();
+    }
+    m_changed.notify_all();
+    platform::log(QStringLiteral("video writer: %1: %2").arg(m_config.path, why));
+}
+
+void VideoWriterInput::run()
+{
+    bool completed = false;
+    qint64 bytesInFile = 0;
+    {
+        VideoFileEncoder encoder;
+        if (!encoder.open(m_config.fd, m_config.width, m_config.height, m_config.fps,
+                          EncoderPreset::forFrameSize(m_config.width, m_config.height)))
+            setFailed(encoder.errorString());
+
+        int framesInFragment = 0;
+        Clock::time_point fragmentDeadline;
+        const auto flushFragment = [&] {
+            if (framesInFragment > 0 && !m_failed && !encoder.flushFragment())
+                setFailed(encoder.errorString());
+            framesInFragment = 0;
+        };
+
+        for (;;) {
+            QueuedFrame item;
+            {
+                std::unique_lock lock(m_mutex);
+                const auto wake = [this] {
+                    return !m_queue.empty() || m_finishRequested || m_abort;
+                };
+                if (framesInFragment > 0) {
+                    if (!m_changed.wait_until(lock, fragmentDeadline, wake)) {
+                        // Frames stopped coming: do not leave them unwritten.
+                        lock.unlock();
+                        flushFragment();
+                        continue;
+                    }
+                } else {
+                    m_changed.wait(lock, wake);
+                }
+                if (m_abort || m_queue.empty())
+                    break;
+                item = std::move(m_queue.front());
+                m_queue.pop_front();
+            }
+            m_changed.notify_all(); // there is room again
+            if (m_failed)
+                continue;
+
+            if (m_config.frameHook)
+                m_config.frameHook(item.time);
+            if (!encoder.encode(*item.buffer, item.time)) {
+                setFailed(encoder.errorString());
+                continue;
+            }
+            item.buffer.reset();
+            if (framesInFragment++ == 0)
+                fragmentDeadline = Clock::now() + kFragmentWallTime;
+            if (framesInFragment >= m_config.fps || Clock::now() >= fragmentDeadline)
+                flushFragment();
+        }
+
+        if (!m_failed) {
+            // On abort the encoder is not drained; what the muxer has still
+            // goes into the file, which is then closed properly.
+            const auto drain = m_abort ? VideoFileEncoder::Drain::No : VideoFileEncoder::Drain::Yes;
+            if (encoder.finish(drain))
+                completed = !m_abort;
+            else
+                setFailed(encoder.errorString());
+        }
+        bytesInFile = encoder.bytesWritten();
+    } // the encoder closes the file here if finish() did not
+
+    if (!completed && bytesInFile == 0)
+        ::unlink(QFile::encodeName(m_config.path).constData()); // nothing worth keeping
+
+    Completion completion;
+    {
+        std::lock_guard lock(m_mutex);
+        completion = std::move(m_completion);
+    }
+    if (completion)
+        completion(completed);
+    {
+        std::lock_guard lock(m_mutex);
+        m_done = true;
+    }
+    m_changed.notify_all();
+}

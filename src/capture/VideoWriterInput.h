@@ -1,0 +1,104 @@
+#pragma once
+
+#include "capture/MediaTime.h"
+#include "capture/PixelBuffer.h"
+
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+// The input of one recording: a small bounded queue of frames and the worker
+// thread that owns the recording's encoder and file (VideoFileEncoder).
+//
+// The feeding thread (the main thread) never waits on the encoder: a frame is
+// either queued at once or refused. The worker encodes the frames in order,
+// cuts a fragment of the file about once a second (by the frame count at the
+// recording's rate, or by the clock when frames come slowly) and, once the
+// input is marked as finished, drains the queue, flushes the encoder, closes
+// the file and calls the completion on the worker thread.
+//
+// The file descriptor is taken over in the constructor; the file must be new
+// and empty. A file that ends up without a single byte after a failure is
+// removed again. The destructor aborts a worker that is still running (see
+// abort()) and joins it.
+class VideoWriterInput
+{
+public:
+    using Clock = std::chrono::steady_clock;
+    // Called on the worker thread when the file is closed: true when every
+    // queued frame is in the file and the file is complete.
+    using Completion = std::function<void(bool completed)>;
+    // Called on the worker thread before each frame is encoded, with the
+    // frame's time. Lets a caller pace or observe the worker.
+    using FrameHook = std::function<void(MediaTime)>;
+
+    struct Config {
+        QString path;
+        int fd = -1;
+        int width = 0;
+        int height = 0;
+        int fps = 0;
+        int queueCapacity = 3;
+        FrameHook frameHook;
+    };
+
+    explicit VideoWriterInput(Config config);
+    ~VideoWriterInput();
+    VideoWriterInput(const VideoWriterInput &) = delete;
+    VideoWriterInput &operator=(const VideoWriterInput &) = delete;
+
+    // True while the queue has room and the recording neither failed nor was
+    // marked as finished.
+    bool isReadyForMoreMediaData() const;
+    // Queues one frame; false (and the buffer is dropped) when not ready.
+    bool appendPixelBuffer(std::unique_ptr<PixelBuffer> buffer, MediaTime time);
+    // Waits at most timeout for the input to become ready; false when it did
+    // not, or when it never will again (failed or finished).
+    bool waitUntilReady(std::chrono::microseconds timeout) const;
+    // True once encoding or writing the file has failed.
+    bool hasFailed() const { return m_failed.load(); }
+
+    // No more frames: the worker finishes the file and then calls completion.
+    // Only the first call counts.
+    void markAsFinished(Completion completion);
+    // Finish as fast as possible: queued frames are dropped, frames inside
+    // the encoder are not drained, the file is closed with what it has. The
+    // completion (if one was given) reports false.
+    void abort();
+
+    // True once the worker has closed the file and called the completion.
+    bool isDone() const { return m_done.load(); }
+    bool waitUntilDone(Clock::time_point deadline) const;
+
+    const QString &path() const { return m_config.path; }
+
+private:
+    struct QueuedFrame {
+        std::unique_ptr<PixelBuffer> buffer;
+        MediaTime time;
+    };
+
+    void run();
+    void setFailed(const QString &why);
+
+    const Config m_config;
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed; // any change of the fields below
+    std::deque<QueuedFrame> m_queue;
+    bool m_finishRequested = false;
+    Completion m_completion;
+
+    std::atomic<bool> m_failed{false};
+    std::atomic<bool> m_abort{false};
+    std::atomic<bool> m_done{false};
+
+    std::thread m_worker; // last: starts once everything above exists
+};

@@ -1,0 +1,535 @@
+#include "capture/ImageBuffer.h"
+#include "capture/ImageWritingVideoTool.h"
+#include "capture/Mp4Reader.h"
+#include "support/TestImages.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <condition_variable>
+#include <cstdio>
+#include <fcntl.h>
+#include <mutex>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+
+// Finish callbacks arrive on worker threads; this collects them.
+class Completions
+{
+public:
+    ImageWritingVideoTool::CompletionCallback callback(int slot)
+    {
+        return [this, slot](const QString &path) {
+            std::lock_guard lock(m_mutex);
+            m_paths[slot] = path;
+            ++m_calls;
+            m_changed.notify_all();
+        };
+    }
+    bool waitFor(int calls, std::chrono::milliseconds timeout = 30s)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, timeout, [&] { return m_calls >= calls; });
+    }
+    QString path(int slot)
+    {
+        std::lock_guard lock(m_mutex);
+        return m_paths.value(slot, QStringLiteral("<no call>"));
+    }
+    int calls()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    QHash<int, QString> m_paths;
+    int m_calls = 0;
+};
+
+// Holds the encoder workers while closed.
+class Gate
+{
+public:
+    void close()
+    {
+        std::lock_guard lock(m_mutex);
+        m_open = false;
+    }
+    void open()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_open = true;
+        }
+        m_changed.notify_all();
+    }
+    void pass()
+    {
+        std::unique_lock lock(m_mutex);
+        ++m_waiting;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_open; });
+        --m_waiting;
+    }
+    bool waitForWaiting(int count)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, 10s, [&] { return m_waiting >= count; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_open = true;
+    int m_waiting = 0;
+};
+
+// Offers frames (seeds first, first + 1, ...) until count were accepted. A
+// refused frame is offered again a moment later, as the next camera frame
+// would be. Returns the frame callbacks' answers.
+QList<bool> writeFrames(ImageWritingVideoTool &tool, int count, QSize size, int firstSeed = 0)
+{
+    QList<bool> answers;
+    for (int accepted = 0; accepted < count;) {
+        const int before = tool.frame();
+        tool.writeImage(testimages::picture(size.width(), size.height(), firstSeed + accepted),
+                        [&](bool ok) { answers.append(ok); });
+        if (tool.frame() > before)
+            ++accepted;
+        else
+            std::this_thread::sleep_for(2ms);
+    }
+    return answers;
+}
+
+// The child process of the kill test: records frames at a steady pace and
+// reports every accepted one on stdout until it is killed.
+int recordUntilKilled(const QString &path, int fps, int intervalMs)
+{
+    ImageWritingVideoTool &tool = ImageWritingVideoTool::shareInstance();
+    bool started = false;
+    tool.writePath(path, QSizeF(320, 240), fps, [&](bool ok) { started = ok; });
+    if (!started)
+        return 2;
+    for (int seed = 0; seed < 60000 / intervalMs; ++seed) { // gives up after a minute
+        tool.writeImage(testimages::picture(320, 240, seed), [](bool ok) {
+            if (ok)
+                std::fprintf(stdout, "accepted\n");
+        });
+        std::fflush(stdout);
+        std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
+    }
+    return 3;
+}
+
+} // namespace
+
+class tst_ImageWritingVideoTool : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void hundredFramesPlayFiveSecondsAtTwenty();
+    void oddSizesLoseOneColumnAndRow();
+    void refusedFrameTakesNoIndex();
+    void appendWaitIsBoundedAndQuiet();
+    void recordingsBackToBack();
+    void secondRecordingWhileFirstFinishes();
+    void startingAgainFinishesTheRunningRecording();
+    void existingFileIsNeverTouched();
+    void unencodableSizeCreatesNoFile();
+    void finishWithoutRecordingCallsNothing();
+    void finishAllAndWaitCompletesFiles();
+    void killedRecordingKeepsAllButTheLastSeconds_data();
+    void killedRecordingKeepsAllButTheLastSeconds();
+
+private:
+    QTemporaryDir m_dir;
+    QString file(const QString &name) const { return m_dir.filePath(name); }
+};
+
+void tst_ImageWritingVideoTool::hundredFramesPlayFiveSecondsAtTwenty()
+{
+    ImageWritingVideoTool tool;
+    const QString path = file(QStringLiteral("hundred.mp4"));
+    QList<bool> started;
+    tool.writePath(path, QSizeF(640, 480), 20, [&](bool ok) { started.append(ok); });
+    QCOMPARE(started, QList<bool>{true});
+    QCOMPARE(tool.fps(), 20);
+    QCOMPARE(tool.writePath(), path);
+
+    const QList<bool> answers = writeFrames(tool, 100, QSize(640, 480));
+    QCOMPARE(answers, QList<bool>(100, true));
+    QCOMPARE(tool.presentTime(), (MediaTime{99, 20}));
+
+    Completions done;
+    tool.writeCompleteBlock(done.callback(0));
+    QCOMPARE(tool.frame(), 0);
+    QVERIFY(done.waitFor(1));
+    QCOMPARE(done.path(0), path);
+
+    const Mp4Contents mp4 = readMp4(path, true);
+    QVERIFY2(mp4.error.isEmpty(), qPrintable(mp4.error));
+    QVERIFY(mp4.formatName.contains(QLatin1String("mp4")));
+    QCOMPARE(mp4.streamCount, 1);
+    QCOMPARE(mp4.codecName, QStringLiteral("h264"));
+    QCOMPARE(mp4.pixelFormat, QStringLiteral("yuv420p"));
+    QCOMPARE(mp4.width, 640);
+    QCOMPARE(mp4.height, 480);
+    QCOMPARE(int(mp4.pts.size()), 100);
+    QVERIFY(mp4.hasContiguousTimes(20));
+    QCOMPARE(mp4.formatDurationSeconds, 5.0);
+    QVERIFY(mp4.keyFrames.front());
+    QCOMPARE(mp4.decodedFrames, 100);
+    QCOMPARE(mp4.decodeErrors, 0);
+
+    const ProbeReport probe = ffprobe(path);
+    QCOMPARE(probe.exitCode, 0);
+    QVERIFY2(probe.errors.isEmpty(), qPrintable(probe.errors));
+    QCOMPARE(probe.codecName, QStringLiteral("h264"));
+    QCOMPARE(probe.readFrames, 100);
+    QCOMPARE(probe.durationSeconds, 5.0);
+}
+
+void tst_ImageWritingVideoTool::oddSizesLoseOneColumnAndRow()
+{
+    ImageWritingVideoTool tool;
+    const QString path = file(QStringLiteral("odd.mp4"));
+    bool started = false;
+    tool.writePath(path, QSizeF(321.7, 241.2), 10, [&](bool ok) { started = ok; });
+    QVERIFY(started);
+    writeFrames(tool, 12, QSize(321, 241));
+    Completions done;
+    tool.writeCompleteBlock(done.callback(0));
+    QVERIFY(done.waitFor(1));
+    QCOMPARE(done.path(0), path);
+    const Mp4Contents mp4 = readMp4(path, true);
+    QCOMPARE(mp4.width, 320);
+    QCOMPARE(mp4.height, 240);
+    QCOMPARE(mp4.decodedFrames, 12);
+    QVERIFY(mp4.hasContiguousTimes(10));
+}
+
+void tst_ImageWritingVideoTool::refusedFrameTakesNoIndex()
+{
+    Gate gate;
+    ImageWritingVideoTool::Options options;
+    options.queueCapacity = 2;
+    options.workerFrameHook = [&](MediaTime) { gate.pass(); };
+    ImageWritingVideoTool tool(options);
+    const QString path = file(QStringLiteral("refused.mp4"));
+    tool.writePath(path, QSizeF(320, 240), 20, {});
+
+    gate.close();
+    int callbacks = 0;
+    const auto offer = [&](int seed) {
+        tool.writeImage(testimages::picture(320, 240, seed), [&](bool) { ++callbacks; });
+    };
+    offer(0);
+    QVERIFY(gate.waitForWaiting(1)); // the worker holds frame 0
+    offer(1);
+    offer(2); // the queue is full now
+    QCOMPARE(tool.frame(), 3);
+    QCOMPARE(callbacks, 3);
+
+    offer(3);
+    QCOMPARE(tool.frame(), 3);
+    QCOMPARE(callbacks, 3); // no answer for a frame dropped before the append
+    QCOMPARE(tool.droppedFrames(), 1);
+    QCOMPARE(tool.presentTime(), (MediaTime{2, 20}));
+
+    gate.open();
+    writeFrames(tool, 2, QSize(320, 240), 4);
+    QCOMPARE(tool.presentTime(), (MediaTime{4, 20})); // the refused frame's time went to the next
+    Completions done;
+    tool.writeCompleteBlock(done.callback(0));
+    QVERIFY(done.waitFor(1));
+    const Mp4Contents mp4 = readMp4(path);
+    QCOMPARE(int(mp4.pts.size()), 5);
+    QVERIFY(mp4.hasContiguousTimes(20));
+}
+
+void tst_ImageWritingVideoTool::appendWaitIsBoundedAndQuiet()
+{
+    // An input whose worker is held, with a full queue.
+    Gate gate;
+    gate.close();
+    const QString path = file(QStringLiteral("wait.mp4"));
+    VideoWriterInput::Config config;
+    config.path = path;
+    config.fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    config.width = 64;
+    config.height = 64;
+    config.fps = 20;
+    config.queueCapacity = 1;
+    config.frameHook = [&](MediaTime) { gate.pass(); };
+    QVERIFY(config.fd >= 0);
+    VideoWriterInput input(std::move(config));
+    const QImage image = testimages::picture(64, 64);
+    ImageWritingVideoTool tool;
+    QVERIFY(tool.appendToAdapter(input, pixelBufferRefWithSize(image, QSizeF(64, 64)), {0, 20}));
+    QVERIFY(gate.waitForWaiting(1));
+    QVERIFY(tool.appendToAdapter(input, pixelBufferRefWithSize(image, QSizeF(64, 64)), {1, 20}));
+    QVERIFY(!input.isReadyForMoreMediaData());
+
+    static int waitLines = 0;
+    waitLines = 0;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
+            if (message == QStringLiteral("等待"))
+                ++waitLines;
+        });
+    int accepted = 0;
+    for (int i = 0; i < 20; ++i)
+        accepted +=
+            tool.appendToAdapter(input, pixelBufferRefWithSize(image, QSizeF(64, 64)), {2, 20});
+    qInstallMessageHandler(previous);
+    // Every call gave up (nothing drained the queue), and the log got one
+    // line for the twenty waits, not one per try.
+    QCOMPARE(accepted, 0);
+    QCOMPARE(waitLines, 1);
+
+    gate.open();
+    bool completed = false;
+    input.markAsFinished([&](bool ok) { completed = ok; });
+    QVERIFY(input.waitUntilDone(VideoWriterInput::Clock::now() + 30s));
+    QVERIFY(completed);
+    QCOMPARE(int(readMp4(path).pts.size()), 2);
+}
+
+void tst_ImageWritingVideoTool::recordingsBackToBack()
+{
+    ImageWritingVideoTool tool;
+    Completions done;
+    const QString first = file(QStringLiteral("first.mp4"));
+    const QString second = file(QStringLiteral("second.mp4"));
+
+    tool.writePath(first, QSizeF(320, 240), 20, {});
+    writeFrames(tool, 30, QSize(320, 240));
+    tool.writeCompleteBlock(done.callback(1));
+    QVERIFY(done.waitFor(1));
+
+    tool.writePath(second, QSizeF(640, 360), 10, {});
+    QCOMPARE(tool.frame(), 0);
+    writeFrames(tool, 17, QSize(640, 360));
+    tool.writeCompleteBlock(done.callback(2));
+    QVERIFY(done.waitFor(2));
+
+    QCOMPARE(done.path(1), first);
+    QCOMPARE(done.path(2), second);
+    const Mp4Contents a = readMp4(first, true);
+    const Mp4Contents b = readMp4(second, true);
+    QCOMPARE(a.decodedFrames, 30);
+    QCOMPARE(a.width, 320);
+    QVERIFY(a.hasContiguousTimes(20));
+    QCOMPARE(b.decodedFrames, 17);
+    QCOMPARE(b.width, 640);
+    QVERIFY(b.hasContiguousTimes(10));
+    QCOMPARE(tool.finishingCount(), 0);
+}
+
+void tst_ImageWritingVideoTool::secondRecordingWhileFirstFinishes()
+{
+    Gate gate;
+    ImageWritingVideoTool::Options options;
+    options.queueCapacity = 8;
+    options.workerFrameHook = [&](MediaTime) { gate.pass(); };
+    ImageWritingVideoTool tool(options);
+    Completions done;
+    const QString first = file(QStringLiteral("overlap-first.mp4"));
+    const QString second = file(QStringLiteral("overlap-second.mp4"));
+
+    gate.close();
+    tool.writePath(first, QSizeF(320, 240), 20, {});
+    writeFrames(tool, 6, QSize(320, 240));
+    tool.writeCompleteBlock(done.callback(1));
+    QVERIFY(gate.waitForWaiting(1)); // the first recording cannot finish yet
+
+    tool.writePath(second, QSizeF(480, 272), 20, {});
+    writeFrames(tool, 5, QSize(480, 272), 100);
+    QCOMPARE(tool.frame(), 5);
+    QCOMPARE(tool.finishingCount(), 1);
+    QCOMPARE(done.calls(), 0);
+
+    // Let the first one finish; its completion must leave the second alone.
+    gate.open();
+    QVERIFY(done.waitFor(1));
+    QCOMPARE(done.path(1), first);
+    QCOMPARE(tool.frame(), 5);
+    QVERIFY(tool.isRecording());
+    writeFrames(tool, 4, QSize(480, 272), 105);
+    QCOMPARE(tool.presentTime(), (MediaTime{8, 20}));
+    tool.writeCompleteBlock(done.callback(2));
+    QVERIFY(done.waitFor(2));
+    QCOMPARE(done.path(2), second);
+
+    const Mp4Contents a = readMp4(first, true);
+    const Mp4Contents b = readMp4(second, true);
+    QCOMPARE(a.decodedFrames, 6);
+    QCOMPARE(a.width, 320);
+    QVERIFY(a.hasContiguousTimes(20));
+    QCOMPARE(b.decodedFrames, 9);
+    QCOMPARE(b.width, 480);
+    QVERIFY(b.hasContiguousTimes(20));
+}
+
+void tst_ImageWritingVideoTool::startingAgainFinishesTheRunningRecording()
+{
+    ImageWritingVideoTool tool;
+    const QString first = file(QStringLiteral("replaced.mp4"));
+    const QString second = file(QStringLiteral("replacing.mp4"));
+    tool.writePath(first, QSizeF(320, 240), 20, {});
+    writeFrames(tool, 7, QSize(320, 240));
+    tool.writePath(second, QSizeF(320, 240), 20, {});
+    QCOMPARE(tool.frame(), 0);
+    writeFrames(tool, 3, QSize(320, 240));
+    QVERIFY(tool.finishAllAndWait(30s));
+    QCOMPARE(readMp4(first, true).decodedFrames, 7);
+    QCOMPARE(readMp4(second, true).decodedFrames, 3);
+}
+
+void tst_ImageWritingVideoTool::existingFileIsNeverTouched()
+{
+    const QString path = file(QStringLiteral("existing.mp4"));
+    {
+        QFile existing(path);
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.write("an earlier capture");
+    }
+    ImageWritingVideoTool tool;
+    QList<bool> started;
+    tool.writePath(path, QSizeF(320, 240), 20, [&](bool ok) { started.append(ok); });
+    QCOMPARE(started, QList<bool>{false});
+    QVERIFY(!tool.isRecording());
+
+    int frameCallbacks = 0;
+    tool.writeImage(testimages::picture(320, 240), [&](bool) { ++frameCallbacks; });
+    QCOMPARE(frameCallbacks, 0);
+    QCOMPARE(tool.frame(), 0);
+    int finishCallbacks = 0;
+    tool.writeCompleteBlock([&](const QString &) { ++finishCallbacks; });
+    QCOMPARE(tool.finishingCount(), 0);
+    QVERIFY(tool.finishAllAndWait(1s));
+    QCOMPARE(finishCallbacks, 0);
+
+    QFile existing(path);
+    QVERIFY(existing.open(QIODevice::ReadOnly));
+    QCOMPARE(existing.readAll(), QByteArray("an earlier capture"));
+}
+
+void tst_ImageWritingVideoTool::unencodableSizeCreatesNoFile()
+{
+    ImageWritingVideoTool tool;
+    const QString path = file(QStringLiteral("tiny.mp4"));
+    QList<bool> started;
+    tool.writePath(path, QSizeF(1.5, 240), 20, [&](bool ok) { started.append(ok); });
+    tool.writePath(path, QSizeF(320, 240), 0, [&](bool ok) { started.append(ok); });
+    tool.writePath(file(QStringLiteral("no-such-folder/x.mp4")), QSizeF(320, 240), 20,
+                   [&](bool ok) { started.append(ok); });
+    QCOMPARE(started, (QList<bool>{false, false, false}));
+    QVERIFY(!QFile::exists(path));
+}
+
+void tst_ImageWritingVideoTool::finishWithoutRecordingCallsNothing()
+{
+    ImageWritingVideoTool tool;
+    Completions done;
+    tool.writeCompleteBlock(done.callback(0));
+    const QString path = file(QStringLiteral("once.mp4"));
+    tool.writePath(path, QSizeF(320, 240), 20, {});
+    writeFrames(tool, 3, QSize(320, 240));
+    tool.writeCompleteBlock(done.callback(1));
+    tool.writeCompleteBlock(done.callback(2)); // the recording is already finishing
+    QVERIFY(tool.finishAllAndWait(30s));
+    QCOMPARE(done.calls(), 1);
+    QCOMPARE(done.path(1), path);
+}
+
+void tst_ImageWritingVideoTool::finishAllAndWaitCompletesFiles()
+{
+    ImageWritingVideoTool tool;
+    const QString path = file(QStringLiteral("at-exit.mp4"));
+    tool.writePath(path, QSizeF(640, 480), 20, {});
+    writeFrames(tool, 25, QSize(640, 480));
+    QVERIFY(tool.finishAllAndWait(30s));
+    QVERIFY(!tool.isRecording());
+    QCOMPARE(tool.finishingCount(), 0);
+    const ProbeReport probe = ffprobe(path);
+    QCOMPARE(probe.exitCode, 0);
+    QCOMPARE(probe.readFrames, 25);
+    QCOMPARE(probe.durationSeconds, 1.25);
+}
+
+void tst_ImageWritingVideoTool::killedRecordingKeepsAllButTheLastSeconds_data()
+{
+    QTest::addColumn<int>("fps");
+    QTest::addColumn<int>("intervalMs");
+    QTest::addColumn<int>("framesBeforeKill");
+    QTest::newRow("video") << 20 << 50 << 80;
+    QTest::newRow("time-lapse") << 24 << 625 << 8;
+}
+
+void tst_ImageWritingVideoTool::killedRecordingKeepsAllButTheLastSeconds()
+{
+    QFETCH(int, fps);
+    QFETCH(int, intervalMs);
+    QFETCH(int, framesBeforeKill);
+    const QString path = file(QStringLiteral("killed-%1.mp4").arg(QTest::currentDataTag()));
+
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--record-until-killed"), path, QString::number(fps),
+                 QString::number(intervalMs)});
+    QVERIFY(child.waitForStarted());
+    int accepted = 0;
+    const auto readLines = [&] {
+        while (child.canReadLine())
+            accepted += child.readLine().startsWith("accepted");
+    };
+    while (accepted < framesBeforeKill && child.state() == QProcess::Running) {
+        child.waitForReadyRead(1000);
+        readLines();
+    }
+    child.kill(); // SIGKILL: no destructor, no trailer
+    QVERIFY(child.waitForFinished(10000));
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+    readLines(); // what the child reported before it died
+    QVERIFY(accepted >= framesBeforeKill);
+
+    const Mp4Contents mp4 = readMp4(path, true);
+    QVERIFY2(mp4.error.isEmpty(), qPrintable(mp4.error));
+    const int kept = int(mp4.pts.size());
+    const int framesInTwoSeconds = 2000 / intervalMs;
+    qInfo("accepted %d, kept %d", accepted, kept);
+    QVERIFY(kept <= accepted);
+    QVERIFY2(kept >= accepted - framesInTwoSeconds,
+             qPrintable(QStringLiteral("%1 of %2 frames kept").arg(kept).arg(accepted)));
+    QVERIFY(mp4.hasContiguousTimes(fps));
+    QCOMPARE(mp4.decodedFrames, kept);
+    QCOMPARE(mp4.decodeErrors, 0);
+
+    const ProbeReport probe = ffprobe(path);
+    QCOMPARE(probe.exitCode, 0);
+    QCOMPARE(probe.readFrames, kept);
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 5 && qstrcmp(argv[1], "--record-until-killed") == 0)
+        return recordUntilKilled(QString::fromLocal8Bit(argv[2]), atoi(argv[3]), atoi(argv[4]));
+    QCoreApplication app(argc, argv);
+    tst_ImageWritingVideoTool test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_ImageWritingVideoTool.moc"
