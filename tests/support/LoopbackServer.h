@@ -22,7 +22,7 @@ public:
     explicit LoopbackServer(Responder responder, QObject *parent = nullptr);
 
     quint16 port() const { return m_server.serverPort(); }
-    QString baseUrl() const;                  // "http://127.0.0.1:PORT"
+    QString baseUrl() const; // "http://127.0.0.1:PORT"
     QList<QByteArray> requestLines() const { return m_requestLines; }
     QList<QPointer<QTcpSocket>> sockets() const { return m_sockets; }
     void closeAll();

@@ -18,11 +18,13 @@ bool SimProcess::start(const QStringList &arguments)
     if (binary().isEmpty())
         return false;
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
-    m_process.start(binary(), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
+    m_process.start(binary(),
+                    QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
     if (!m_process.waitForStarted(5000))
         return false;
     // The simulator prints "listening on 127.0.0.1:PORT" once it accepts.
-    static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+    static const QRegularExpression listening(
+        QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
     QByteArray seen;
     QDeadlineTimer deadline(10000);
     while (!deadline.hasExpired()) {

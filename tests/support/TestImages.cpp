@@ -3,7 +3,8 @@
 #include <QBuffer>
 #include <QPainter>
 
-namespace testimages {
+namespace testimages
+{
 
 QImage picture(int width, int height, int seed)
 {

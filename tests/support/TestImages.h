@@ -3,7 +3,8 @@
 #include <QByteArray>
 #include <QImage>
 
-namespace testimages {
+namespace testimages
+{
 
 // An opaque picture with a gradient and a seed-dependent mark, so that
 // consecutive test frames differ.

@@ -1,0 +1,49 @@
+#include "support/LogCapture.h"
+
+#include <QtGlobal>
+
+namespace
+{
+QMutex g_mutex;
+QStringList g_lines;
+QtMessageHandler g_previous = nullptr;
+
+void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    {
+        QMutexLocker lock(&g_mutex);
+        g_lines.append(message);
+    }
+    if (g_previous && type != QtInfoMsg)
+        g_previous(type, context, message);
+}
+} // namespace
+
+LogCapture::LogCapture()
+{
+    clear();
+    g_previous = qInstallMessageHandler(handler);
+}
+
+LogCapture::~LogCapture()
+{
+    qInstallMessageHandler(g_previous);
+}
+
+QStringList LogCapture::lines() const
+{
+    QMutexLocker lock(&g_mutex);
+    return g_lines;
+}
+
+int LogCapture::count(const QString &line) const
+{
+    QMutexLocker lock(&g_mutex);
+    return int(g_lines.count(line));
+}
+
+void LogCapture::clear()
+{
+    QMutexLocker lock(&g_mutex);
+    g_lines.clear();
+}
