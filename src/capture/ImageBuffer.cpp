@@ -35,7 +35,14 @@ std::unique_ptr<PixelBuffer> pixelBufferRefWithSize(const QImage &image, QSizeF 
     auto buffer = PixelBuffer::create(width, height);
     if (!buffer)
         return {};
+    drawFrameIntoPixelBuffer(image, *buffer);
+    return buffer;
+}
 
+void drawFrameIntoPixelBuffer(const QImage &image, PixelBuffer &buffer)
+{
+    const int width = buffer.width();
+    const int height = buffer.height();
     // Our frames are RGB32 from the JPEG decoder; anything else goes through
     // Qt's premultiplied ARGB once. Both hold one native-endian 0xAARRGGBB
     // word per pixel. RGB32 promises an alpha of 0xff, but a frame built over
@@ -53,14 +60,13 @@ std::unique_ptr<PixelBuffer> pixelBufferRefWithSize(const QImage &image, QSizeF 
     const int firstFrameRow = source.isNull() ? 0 : source.height() - drawHeight;
 
     for (int y = 0; y < firstBufferRow; ++y)
-        fill(reinterpret_cast<quint32 *>(buffer->row(y)), width);
+        fill(reinterpret_cast<quint32 *>(buffer.row(y)), width);
     for (int i = 0; i < drawHeight; ++i) {
         const auto *in = reinterpret_cast<const quint32 *>(source.constScanLine(firstFrameRow + i));
-        auto *out = reinterpret_cast<quint32 *>(buffer->row(firstBufferRow + i));
+        auto *out = reinterpret_cast<quint32 *>(buffer.row(firstBufferRow + i));
         // 0xAARRGGBB stored big-endian is the byte order A, R, G, B.
         for (int x = 0; x < drawWidth; ++x)
             out[x] = qToBigEndian(quint32(in[x] | alphaMask));
         fill(out + drawWidth, width - drawWidth);
     }
-    return buffer;
 }

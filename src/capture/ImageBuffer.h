@@ -20,3 +20,7 @@
 // Returns null when the buffer cannot be made (a side below 1 or above
 // PixelBuffer::kMaxSide, or no memory). Pure and reentrant: any thread.
 std::unique_ptr<PixelBuffer> pixelBufferRefWithSize(const QImage &image, QSizeF size);
+
+// The same drawing into an existing buffer, whose size stands for the given
+// size. Lets a recording reuse the memory of frames already encoded.
+void drawFrameIntoPixelBuffer(const QImage &image, PixelBuffer &buffer);

@@ -84,6 +84,7 @@ void ImageWritingVideoTool::writePath(const QString &path, QSizeF writingVideoSi
     config.queueCapacity = m_options.queueCapacity > 0
                                ? m_options.queueCapacity
                                : queueCapacityFor(config.width, config.height);
+    config.preset = m_options.encoderPreset;
     config.frameHook = m_options.workerFrameHook;
     videoWriter = std::make_unique<VideoWriterInput>(std::move(config));
 }
@@ -96,7 +97,13 @@ void ImageWritingVideoTool::writeImage(const QImage &image, FrameCallback withCa
         return;
     }
     m_presentTime = MediaTime{m_frame, m_fps};
-    std::unique_ptr<PixelBuffer> buffer = pixelBufferRefWithSize(image, m_imageSize);
+    // Every buffer of a recording has the recording's size, so a spare one
+    // fits; otherwise a new one is made.
+    std::unique_ptr<PixelBuffer> buffer = videoWriter->takeSpareBuffer();
+    if (buffer)
+        drawFrameIntoPixelBuffer(image, *buffer);
+    else
+        buffer = pixelBufferRefWithSize(image, m_imageSize);
     if (!buffer) {
         ++m_droppedFrames;
         return;

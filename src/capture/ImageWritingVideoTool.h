@@ -11,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // Writes the frames of a recording into an MP4 file with one H.264 track.
@@ -40,6 +41,8 @@ public:
     struct Options {
         // Frames the queue holds; 0 picks by frame size (queueCapacityFor).
         int queueCapacity = 0;
+        // The x264 preset and tuning; by frame size when empty.
+        std::optional<EncoderPreset> encoderPreset;
         // Runs on the worker before each frame is encoded.
         VideoWriterInput::FrameHook workerFrameHook;
     };

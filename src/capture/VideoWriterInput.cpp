@@ -1,6 +1,5 @@
 #include "capture/VideoWriterInput.h"
 
-#include "capture/EncoderPreset.h"
 #include "capture/VideoFileEncoder.h"
 #include "platform/Log.h"
 
@@ -14,6 +13,8 @@ namespace
 // second of wall-clock time, whichever comes first: a time-lapse recording
 // gets a frame only every 0.625 s, and a crash should lose little of it.
 constexpr std::chrono::milliseconds kFragmentWallTime{1000};
+// Two spare buffers cover the frame being drawn while another waits.
+constexpr size_t kMaxSpareBuffers = 2;
 } // namespace
 
 VideoWriterInput::VideoWriterInput(Config config) : m_config(std::move(config))
@@ -48,6 +49,23 @@ bool VideoWriterInput::appendPixelBuffer(std::unique_ptr<PixelBuffer> buffer, Me
     }
     m_changed.notify_all();
     return true;
+}
+
+std::unique_ptr<PixelBuffer> VideoWriterInput::takeSpareBuffer()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_spareBuffers.empty())
+        return {};
+    std::unique_ptr<PixelBuffer> buffer = std::move(m_spareBuffers.back());
+    m_spareBuffers.pop_back();
+    return buffer;
+}
+
+void VideoWriterInput::recycle(std::unique_ptr<PixelBuffer> buffer)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_spareBuffers.size() < kMaxSpareBuffers && !m_finishRequested && !m_abort)
+        m_spareBuffers.push_back(std::move(buffer));
 }
 
 bool VideoWriterInput::waitUntilReady(std::chrono::microseconds timeout) const
@@ -107,7 +125,8 @@ void VideoWriterInput::run()
     {
         VideoFileEncoder encoder;
         if (!encoder.open(m_config.fd, m_config.width, m_config.height, m_config.fps,
-                          EncoderPreset::forFrameSize(m_config.width, m_config.height)))
+                          m_config.preset.value_or(
+                              EncoderPreset::forFrameSize(m_config.width, m_config.height))))
             setFailed(encoder.errorString());
 
         int framesInFragment = 0;
@@ -150,7 +169,7 @@ void VideoWriterInput::run()
                 setFailed(encoder.errorString());
                 continue;
             }
-            item.buffer.reset();
+            recycle(std::move(item.buffer));
             if (framesInFragment++ == 0)
                 fragmentDeadline = Clock::now() + kFragmentWallTime;
             if (framesInFragment >= m_config.fps || Clock::now() >= fragmentDeadline)

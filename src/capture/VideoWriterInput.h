@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/EncoderPreset.h"
 #include "capture/MediaTime.h"
 #include "capture/PixelBuffer.h"
 
@@ -12,7 +13,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
 
 // The input of one recording: a small bounded queue of frames and the worker
 // thread that owns the recording's encoder and file (VideoFileEncoder).
@@ -46,6 +49,8 @@ public:
         int height = 0;
         int fps = 0;
         int queueCapacity = 3;
+        // By frame size (EncoderPreset::forFrameSize) when empty.
+        std::optional<EncoderPreset> preset;
         FrameHook frameHook;
     };
 
@@ -62,6 +67,10 @@ public:
     // Waits at most timeout for the input to become ready; false when it did
     // not, or when it never will again (failed or finished).
     bool waitUntilReady(std::chrono::microseconds timeout) const;
+    // The memory of a frame already encoded, to draw the next frame into:
+    // fresh memory for a large frame costs more to fault in than to fill.
+    // Null when there is none to spare.
+    std::unique_ptr<PixelBuffer> takeSpareBuffer();
     // True once encoding or writing the file has failed.
     bool hasFailed() const { return m_failed.load(); }
 
@@ -87,12 +96,14 @@ private:
 
     void run();
     void setFailed(const QString &why);
+    void recycle(std::unique_ptr<PixelBuffer> buffer);
 
     const Config m_config;
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed; // any change of the fields below
     std::deque<QueuedFrame> m_queue;
+    std::vector<std::unique_ptr<PixelBuffer>> m_spareBuffers;
     bool m_finishRequested = false;
     Completion m_completion;
 

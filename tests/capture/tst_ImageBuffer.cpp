@@ -54,6 +54,7 @@ private Q_SLOTS:
     void smallerFrameCoversBottomLeft();
     void largerFrameIsCutAtRightAndTop();
     void nullFrameGivesBlackBuffer();
+    void reusedBufferKeepsNothingOfTheLastFrame();
     void impossibleSizesGiveNone_data();
     void impossibleSizesGiveNone();
 };
@@ -145,6 +146,22 @@ void tst_ImageBuffer::nullFrameGivesBlackBuffer()
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x)
             QCOMPARE(pixelAt(*buffer, x, y), kBlack);
+}
+
+void tst_ImageBuffer::reusedBufferKeepsNothingOfTheLastFrame()
+{
+    auto buffer = pixelBufferRefWithSize(noisyFrame(6, 4, 4), QSizeF(6, 4));
+    QVERIFY(buffer);
+    const QImage next = noisyFrame(2, 3, 5);
+    drawFrameIntoPixelBuffer(next, *buffer);
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 6; ++x) {
+            const bool covered = x < 2 && y >= 1;
+            const Argb expected = covered ? opaque(next.pixel(x, y - 1)) : kBlack;
+            QVERIFY2(pixelAt(*buffer, x, y) == expected,
+                     qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
+        }
+    }
 }
 
 void tst_ImageBuffer::impossibleSizesGiveNone_data()

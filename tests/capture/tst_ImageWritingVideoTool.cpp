@@ -112,6 +112,18 @@ QList<bool> writeFrames(ImageWritingVideoTool &tool, int count, QSize size, int 
     return answers;
 }
 
+// The mean luma an encoder should keep of a frame (BT.709, limited range).
+double meanLuma(const QImage &image)
+{
+    double sum = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            sum += 16 + 219 * (0.2126 * qRed(p) + 0.7152 * qGreen(p) + 0.0722 * qBlue(p)) / 255;
+        }
+    return sum / (double(image.width()) * image.height());
+}
+
 // The child process of the kill test: records frames at a steady pace and
 // reports every accepted one on stdout until it is killed.
 int recordUntilKilled(const QString &path, int fps, int intervalMs)
@@ -191,6 +203,16 @@ void tst_ImageWritingVideoTool::hundredFramesPlayFiveSecondsAtTwenty()
     QVERIFY(mp4.keyFrames.front());
     QCOMPARE(mp4.decodedFrames, 100);
     QCOMPARE(mp4.decodeErrors, 0);
+    // Each frame of the file is the frame offered at its index (consecutive
+    // test frames differ by about two levels of mean luma).
+    for (int i = 0; i < 100; ++i) {
+        const double expected = meanLuma(testimages::picture(640, 480, i));
+        QVERIFY2(qAbs(mp4.meanLuma[size_t(i)] - expected) < 0.8,
+                 qPrintable(QStringLiteral("frame %1: luma %2, expected %3")
+                                .arg(i)
+                                .arg(mp4.meanLuma[size_t(i)])
+                                .arg(expected)));
+    }
 
     const ProbeReport probe = ffprobe(path);
     QCOMPARE(probe.exitCode, 0);
