@@ -222,7 +222,11 @@ qsizetype MultipartParser::consumeHeaders(QByteArrayView data)
             m_state = State::Preamble;
         return again.end;
     }
-    if (again.match == Match::Partial && again.lineStart == 0) {
+    // A line break (or dashes) that may still turn into that delimiter: wait,
+    // or a blank line read too early would start a part that a single read
+    // of the same bytes would not.
+    if ((again.match == Match::Partial && again.lineStart == 0) ||
+        (again.match == Match::None && couldStartDelimiter(data, true))) {
         m_needMore = true;
         return 0;
     }
@@ -280,6 +284,12 @@ qsizetype MultipartParser::consumeBody(QByteArrayView data, bool lineStartAt0)
     qsizetype hold = holdFrom(data, 0, lineStartAt0);
     if (d.match == Match::Partial)
         hold = std::min(hold, d.lineStart);
+    // The client gives a part up only at a chunk that ends with the whole
+    // end-of-image marker (0xFF 0xD9): a trailing 0xFF waits for the byte
+    // after it, unless it is the last byte the part declares.
+    if (hold == data.size() && hold > 0 && uchar(data[hold - 1]) == 0xFF &&
+        !(m_declared >= 0 && m_emitted + hold == m_declared))
+        --hold;
     if (m_declared >= 0) {
         // Once the declared length is complete, blank bytes wait for the
         // delimiter instead of spoiling the part's length.

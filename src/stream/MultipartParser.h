@@ -17,9 +17,10 @@
 // without quotes or leading dashes, header names in any case, padded values,
 // a preamble or blank lines before the first delimiter, parts with no
 // headers at all, and no closing delimiter. Bytes that could be the start of
-// a delimiter are held back until the next chunk decides; a part's last bytes
-// are never held back once its declared length is reached, so a frame is not
-// delayed until the next delimiter arrives.
+// a delimiter are held back until the next chunk decides, and so is a
+// trailing 0xFF, so that a JPEG end-of-image marker is never split over two
+// chunks; a part's last bytes are never held back once its declared length
+// is reached, so a frame is not delayed until the next delimiter arrives.
 //
 // Not thread-safe; one instance per transfer. Memory held between calls is
 // bounded by kMaxHeaderBytes plus a delimiter's length.
