@@ -21,11 +21,22 @@ QSize JpegDecoder::peekSize(QByteArrayView jpeg)
     if (tjDecompressHeader3(static_cast<tjhandle>(m_handle),
                             reinterpret_cast<const unsigned char *>(jpeg.data()),
                             static_cast<unsigned long>(jpeg.size()), &width, &height, &subsampling,
-                            &colorspace) != 0)
+                            &colorspace) != 0 ||
+        width <= 0 || height <= 0) {
+        // An error inside the header leaves the handle half-way through that
+        // picture (libjpeg-turbo 2.1), and every later call then fails with
+        // "two SOI markers": start over with a fresh handle.
+        resetHandle();
         return {};
-    if (width <= 0 || height <= 0)
-        return {};
+    }
     return {width, height};
+}
+
+void JpegDecoder::resetHandle()
+{
+    if (m_handle)
+        tjDestroy(static_cast<tjhandle>(m_handle));
+    m_handle = tjInitDecompress();
 }
 
 QImage JpegDecoder::decode(QByteArrayView jpeg)

@@ -30,5 +30,7 @@ public:
     QSize peekSize(QByteArrayView jpeg);
 
 private:
+    void resetHandle();
+
     void *m_handle = nullptr; // tjhandle
 };

@@ -1,0 +1,186 @@
+#include "stream/JpegDecoder.h"
+
+#include "support/TestImages.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+#include <QTest>
+
+#include <malloc.h>
+
+namespace
+{
+
+QByteArray encode(const QImage &image, int quality, bool progressive)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "JPEG");
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return bytes;
+}
+
+// The largest difference in any channel of any pixel.
+int maxDifference(const QImage &a, const QImage &b)
+{
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                              std::abs(qBlue(p) - qBlue(q))});
+        }
+    return worst;
+}
+
+// The same picture with the frame header claiming another size.
+QByteArray withDeclaredSize(QByteArray jpeg, int width, int height)
+{
+    qsizetype sof = jpeg.indexOf("\xFF\xC0");
+    if (sof < 0)
+        sof = jpeg.indexOf("\xFF\xC2");
+    if (sof < 0)
+        return {};
+    jpeg[sof + 5] = char(height >> 8);
+    jpeg[sof + 6] = char(height & 0xFF);
+    jpeg[sof + 7] = char(width >> 8);
+    jpeg[sof + 8] = char(width & 0xFF);
+    return jpeg;
+}
+
+size_t heapInUse()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+} // namespace
+
+class tst_JpegDecoder : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void decodesLikeTheSystemDecoder_data();
+    void decodesLikeTheSystemDecoder();
+    void refusesWhatIsNotAPicture_data();
+    void refusesWhatIsNotAPicture();
+    void refusesHugePicturesFromTheHeaderAlone();
+    void truncatedPictureStillDecodes();
+    void oneDecoderServesManyPictures();
+};
+
+void tst_JpegDecoder::decodesLikeTheSystemDecoder_data()
+{
+    QTest::addColumn<QImage>("picture");
+    QTest::addColumn<int>("quality");
+    QTest::addColumn<bool>("progressive");
+    QTest::newRow("640x480") << testimages::picture(640, 480, 1) << 90 << false;
+    QTest::newRow("odd size 33x17") << testimages::picture(33, 17, 2) << 90 << false;
+    QTest::newRow("1x1") << testimages::picture(1, 1, 3) << 90 << false;
+    QTest::newRow("quality 100") << testimages::picture(64, 48, 4) << 100 << false;
+    QTest::newRow("quality 20") << testimages::picture(64, 48, 5) << 20 << false;
+    QTest::newRow("progressive") << testimages::picture(320, 240, 6) << 85 << true;
+    QTest::newRow("grey") << testimages::picture(80, 60, 7).convertToFormat(
+                                 QImage::Format_Grayscale8)
+                          << 90 << false;
+    QImage rgb(48, 16, QImage::Format_RGB32);
+    rgb.fill(Qt::red);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 16; x < 48; ++x)
+            rgb.setPixel(x, y, x < 32 ? qRgb(0, 255, 0) : qRgb(0, 0, 255));
+    QTest::newRow("red, green, blue") << rgb << 95 << false;
+}
+
+void tst_JpegDecoder::decodesLikeTheSystemDecoder()
+{
+    QFETCH(QImage, picture);
+    QFETCH(int, quality);
+    QFETCH(bool, progressive);
+    const QByteArray jpeg = encode(picture, quality, progressive);
+    QVERIFY(!jpeg.isEmpty());
+    JpegDecoder decoder;
+    QCOMPARE(decoder.peekSize(jpeg), picture.size());
+    const QImage image = decoder.decode(jpeg);
+    QCOMPARE(image.size(), picture.size());
+    QCOMPARE(image.format(), QImage::Format_RGB32);
+    const QImage reference = QImage::fromData(jpeg, "JPEG").convertToFormat(QImage::Format_RGB32);
+    QVERIFY(maxDifference(image, reference) <= 2);
+    // Opaque: RGB32 keeps 0xff in the unused byte.
+    for (int y = 0; y < image.height(); y += 7)
+        QCOMPARE(qAlpha(reinterpret_cast<const QRgb *>(image.constScanLine(y))[0]), 255);
+}
+
+void tst_JpegDecoder::refusesWhatIsNotAPicture_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    const QByteArray jpeg = testimages::jpeg(32, 32, 1);
+    QByteArray noStart = jpeg;
+    noStart[1] = 0;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    testimages::picture(8, 8).save(&buffer, "PNG");
+    QTest::newRow("nothing") << QByteArray();
+    QTest::newRow("text") << QByteArray("not a picture, but complete");
+    QTest::newRow("start marker only") << QByteArray("\xFF\xD8\xFF");
+    QTest::newRow("no start marker") << noStart;
+    QTest::newRow("PNG") << png;
+    QTest::newRow("headers only") << jpeg.first(jpeg.indexOf("\xFF\xC0"));
+}
+
+void tst_JpegDecoder::refusesWhatIsNotAPicture()
+{
+    QFETCH(QByteArray, bytes);
+    JpegDecoder decoder;
+    QVERIFY(decoder.decode(bytes).isNull());
+    QVERIFY(decoder.peekSize(bytes).isEmpty());
+}
+
+void tst_JpegDecoder::refusesHugePicturesFromTheHeaderAlone()
+{
+    const QByteArray jpeg = testimages::jpeg(32, 32, 1);
+    JpegDecoder decoder;
+    for (const QSize size : {QSize(65500, 65500), QSize(8193, 8192), QSize(60000, 2000)}) {
+        const QByteArray huge = withDeclaredSize(jpeg, size.width(), size.height());
+        QCOMPARE(decoder.peekSize(huge), size);
+        const size_t before = heapInUse();
+        QVERIFY(decoder.decode(huge).isNull());
+        QVERIFY(heapInUse() < before + 4 * 1024 * 1024);
+    }
+}
+
+void tst_JpegDecoder::truncatedPictureStillDecodes()
+{
+    // libjpeg-turbo only warns about missing data; like the system decoders
+    // the client sees a picture whose lower part is grey.
+    const QImage picture = testimages::picture(64, 64, 2);
+    const QByteArray jpeg = encode(picture, 90, false);
+    JpegDecoder decoder;
+    const QImage whole = decoder.decode(jpeg);
+    const QImage cut = decoder.decode(QByteArrayView(jpeg).first(jpeg.size() * 3 / 4));
+    QCOMPARE(cut.size(), picture.size());
+    QCOMPARE(maxDifference(cut.copy(0, 0, 64, 8), whole.copy(0, 0, 64, 8)), 0);
+}
+
+void tst_JpegDecoder::oneDecoderServesManyPictures()
+{
+    JpegDecoder decoder;
+    for (int i = 0; i < 20; ++i) {
+        if (i % 3 == 1)
+            QVERIFY(decoder.decode("\xFF\xD8 broken \xFF\xD9").isNull()); // a failure in between
+        if (i % 5 == 2) // beyond what libjpeg reads at all: an error inside the header
+            QVERIFY(
+                decoder.decode(withDeclaredSize(testimages::jpeg(8, 8), 65535, 65535)).isNull());
+        const QByteArray jpeg = testimages::jpeg(16 + i, 16 + 2 * i, i);
+        const QImage image = decoder.decode(jpeg);
+        QCOMPARE(image.size(), QSize(16 + i, 16 + 2 * i));
+        QCOMPARE(maxDifference(image, QImage::fromData(jpeg).convertToFormat(QImage::Format_RGB32)),
+                 0);
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_JpegDecoder)
+#include "tst_JpegDecoder.moc"
