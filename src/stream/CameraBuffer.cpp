@@ -7,6 +7,7 @@
 #include <QNetworkAccessManager>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -144,6 +145,14 @@ void CameraBuffer::didReceiveData(QByteArrayView chunk)
         clearData();
         m_discardingPart = true;
         return;
+    }
+    const qsizetype needed = responseData.size() + chunk.size();
+    if (needed > responseData.capacity()) {
+        // Grow by doubling, as append() would, but never past the cap:
+        // append() rounds up to the next power of two, 64 MiB for a part
+        // that the cap stops at 48.
+        responseData.reserve(
+            std::min(kMaxPartBytes, std::max(needed, 2 * responseData.capacity())));
     }
     responseData.append(chunk.data(), chunk.size());
     if (chunk.isEmpty())
