@@ -253,6 +253,9 @@ bool VideoFileEncoder::syncToDisk()
         return fail(QStringLiteral("write"), m_io->error);
     if (::fdatasync(m_fd) != 0 && errno != EINVAL) // EINVAL: a file that cannot be synced
         return fail(QStringLiteral("sync"), AVERROR(errno));
+    struct stat info = {};
+    if (::fstat(m_fd, &info) == 0)
+        m_durableBytes = info.st_size;
     return true;
 }
 
@@ -276,9 +279,16 @@ bool VideoFileEncoder::finish(Drain drain)
 
 void VideoFileEncoder::closeFile()
 {
-    if (m_io && m_fd >= 0)
-        avio_flush(m_io.get()); // whatever fragment bytes are buffered still help a reader
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (m_fd < 0)
+        return;
+    if (!m_error.isEmpty()) {
+        // A write failed somewhere after the last sync: keep the complete
+        // fragments only.
+        if (::ftruncate(m_fd, off_t(m_durableBytes)) == 0)
+            ::fdatasync(m_fd);
+    } else if (m_io) {
+        avio_flush(m_io.get()); // whole fragments still buffered help a reader
+    }
+    ::close(m_fd);
     m_fd = -1;
 }

@@ -35,7 +35,8 @@ class VideoFileEncoder
 public:
     VideoFileEncoder();
     // Closes a file that is still open, without the trailer: what was flushed
-    // stays readable.
+    // stays readable. After a failed write the file is cut back to its last
+    // complete fragment, so that no reader meets half a fragment.
     ~VideoFileEncoder();
     VideoFileEncoder(const VideoFileEncoder &) = delete;
     VideoFileEncoder &operator=(const VideoFileEncoder &) = delete;
@@ -78,6 +79,7 @@ private:
     bool m_headerWritten = false;
     qint64 m_bytesWritten = 0;
     qint64 m_packetsWritten = 0;
+    qint64 m_durableBytes = 0; // the file's size after the last complete sync
     QString m_error;
 
     // Declared in the order they may be freed in reverse: the muxer goes

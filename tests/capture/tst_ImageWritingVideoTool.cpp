@@ -4,15 +4,20 @@
 #include "support/TestImages.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -161,6 +166,7 @@ private Q_SLOTS:
     void unencodableSizeCreatesNoFile();
     void finishWithoutRecordingCallsNothing();
     void finishAllAndWaitCompletesFiles();
+    void failedWriteReportsEmptyPathAndKeepsWhatWasWritten();
     void killedRecordingKeepsAllButTheLastSeconds_data();
     void killedRecordingKeepsAllButTheLastSeconds();
 
@@ -489,6 +495,64 @@ void tst_ImageWritingVideoTool::finishAllAndWaitCompletesFiles()
     QCOMPARE(probe.exitCode, 0);
     QCOMPARE(probe.readFrames, 25);
     QCOMPARE(probe.durationSeconds, 1.25);
+}
+
+void tst_ImageWritingVideoTool::failedWriteReportsEmptyPathAndKeepsWhatWasWritten()
+{
+    // A disk that fills up, played by a file size limit on this process.
+    constexpr rlim_t kLimitBytes = 120 * 1024;
+    rlimit saved = {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = kLimitBytes;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const auto restore = qScopeGuard([&] {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+    });
+
+    ImageWritingVideoTool tool;
+    const QString path = file(QStringLiteral("disk-full.mp4"));
+    tool.writePath(path, QSizeF(640, 480), 20, {});
+    QVERIFY(tool.isRecording());
+    int accepted = 0;
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    // Offer frames until the writer stops taking them for good.
+    while (accepted < 1000 && sinceProgress.elapsed() < 3000) {
+        const int before = tool.frame();
+        tool.writeImage(testimages::picture(640, 480, accepted), {});
+        if (tool.frame() > before) {
+            ++accepted;
+            sinceProgress.restart();
+        } else {
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+    QVERIFY2(accepted < 1000, "the writer never failed");
+    int callbacks = 0;
+    tool.writeImage(testimages::picture(640, 480), [&](bool) { ++callbacks; });
+    QCOMPARE(callbacks, 0);
+
+    Completions done;
+    tool.writeCompleteBlock(done.callback(0));
+    QVERIFY(done.waitFor(1));
+    QCOMPARE(done.path(0), QString());
+
+    // The fragments written before the failure still play.
+    QVERIFY(QFileInfo(path).size() <= qint64(kLimitBytes));
+    const Mp4Contents mp4 = readMp4(path, true);
+    QVERIFY2(mp4.error.isEmpty(), qPrintable(mp4.error));
+    const int kept = int(mp4.pts.size());
+    QVERIFY2(kept >= 20 && kept < accepted,
+             qPrintable(QStringLiteral("%1 of %2 frames kept").arg(kept).arg(accepted)));
+    QVERIFY(mp4.hasContiguousTimes(20));
+    QCOMPARE(mp4.decodedFrames, kept);
+    const ProbeReport probe = ffprobe(path); // no half fragment at the end
+    QCOMPARE(probe.exitCode, 0);
+    QVERIFY2(probe.errors.isEmpty(), qPrintable(probe.errors));
+    QCOMPARE(probe.readFrames, kept);
 }
 
 void tst_ImageWritingVideoTool::killedRecordingKeepsAllButTheLastSeconds_data()
