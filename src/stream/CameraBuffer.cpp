@@ -141,8 +141,10 @@ void CameraBuffer::didReceiveData(QByteArrayView chunk)
         return;
     if (responseData.size() + chunk.size() > kMaxPartBytes) {
         // A part with no usable length or marker must not take all memory:
-        // give it up and skip its remaining bytes until the next part.
+        // give it up and skip its remaining bytes until the next part. The
+        // memory goes back too; real frames are a small fraction of the cap.
         clearData();
+        responseData.squeeze();
         m_discardingPart = true;
         return;
     }
