@@ -153,6 +153,7 @@ QByteArray toJpeg(const QImage &image)
 
 struct FileFacts {
     int packets = -1;
+    double megabitsPerSecond = 0; // of the file's play time
     std::string profile = "?";
 };
 
@@ -171,11 +172,15 @@ FileFacts readFile(const QString &path)
                         std::to_string(parameters->level % 10);
     }
     facts.packets = 0;
+    qint64 bytes = 0;
     AVPacket *packet = av_packet_alloc();
     while (av_read_frame(input, packet) >= 0) {
         ++facts.packets;
+        bytes += packet->size;
         av_packet_unref(packet);
     }
+    if (input->duration > 0)
+        facts.megabitsPerSecond = bytes * 8.0 / 1e6 / (double(input->duration) / AV_TIME_BASE);
     av_packet_free(&packet);
     avformat_close_input(&input);
     return facts;
@@ -186,6 +191,7 @@ struct WriterRun {
     int accepted = 0;
     int written = 0;
     std::string profile;
+    double megabitsPerSecond = 0;
     double writerCpuMsPerFrame = 0;
     double viewerCpuMsPerFrame = 0;
     double worstWriteImageMs = 0;
@@ -253,6 +259,7 @@ WriterRun runWriter(const Resolution &r, int fps, int frames, const std::vector<
     const FileFacts facts = readFile(path);
     run.written = facts.packets;
     run.profile = facts.profile;
+    run.megabitsPerSecond = facts.megabitsPerSecond;
     const int perFrame = std::max(1, run.written);
     run.writerCpuMsPerFrame = 1000 * (cpu - viewerCpu) / perFrame;
     run.viewerCpuMsPerFrame = 1000 * viewerCpu / std::max(1, run.offered);
@@ -265,6 +272,7 @@ struct FfmpegRun {
     int frames = 0;
     double cpuMsPerFrame = 0;
     double framesPerSecond = 0; // as fast as it goes
+    double megabitsPerSecond = 0;
 };
 
 // The ffmpeg command line on the same decoded frames, fed through a pipe as
@@ -335,7 +343,9 @@ FfmpegRun runFfmpeg(const Resolution &r, int fps, int frames, const std::vector<
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         const double cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-        run.frames = readFile(path).packets;
+        const FileFacts facts = readFile(path);
+        run.frames = facts.packets;
+        run.megabitsPerSecond = facts.megabitsPerSecond;
         run.ok = run.frames > 0;
         run.cpuMsPerFrame = 1000 * cpu / std::max(1, run.frames);
         run.framesPerSecond = run.frames / seconds;
@@ -371,9 +381,10 @@ int main(int argc, char **argv)
     std::printf("Video writer, %.0f s of frames per resolution, offered in real time%s; %u cores\n",
                 seconds, viewerLoad ? " while the main thread decodes and scales each one" : "",
                 std::thread::hardware_concurrency());
-    std::printf("%-10s %3s %-21s %-24s %7s %7s %7s %9s %9s %9s %10s | %11s %9s\n", "size", "fps",
-                "x264 preset/tune", "H.264 profile, level", "offered", "written", "dropped",
-                "cpu/frame", "main/frm", "worst call", "viewer/frm", "ffmpeg cpu/f", "ffmpeg fps");
+    std::printf("%-10s %3s %-21s %-24s %7s %7s %7s %9s %9s %9s %10s %7s | %11s %9s %7s\n", "size",
+                "fps", "x264 preset/tune", "H.264 profile, level", "offered", "written", "dropped",
+                "cpu/frame", "main/frm", "worst call", "viewer/frm", "Mbit/s", "ffmpeg cpu/f",
+                "ffmpeg fps", "Mbit/s");
     for (const Resolution &r : resolutions) {
         if (!only.isEmpty() && only != QStringLiteral("%1x%2").arg(r.width).arg(r.height))
             continue;
@@ -401,15 +412,16 @@ int main(int argc, char **argv)
         const std::string presetText = std::string(preset.preset) +
                                        (preset.tune && *preset.tune ? "/" : "") +
                                        (preset.tune ? preset.tune : "");
-        std::printf("%-10s %3d %-21s %-24s %7d %7d %7d %7.1fms %7.1fms %7.1fms %8.1fms | ",
+        std::printf("%-10s %3d %-21s %-24s %7d %7d %7d %7.1fms %7.1fms %7.1fms %8.1fms %7.1f | ",
                     qPrintable(name), fps, presetText.c_str(), writer.profile.c_str(),
                     writer.offered, writer.written, writer.offered - writer.accepted,
                     writer.writerCpuMsPerFrame, writer.writeImageCpuMsPerFrame,
-                    writer.worstWriteImageMs, writer.viewerCpuMsPerFrame);
+                    writer.worstWriteImageMs, writer.viewerCpuMsPerFrame, writer.megabitsPerSecond);
         if (ffmpeg.ok)
-            std::printf("%9.1fms %9.1f\n", ffmpeg.cpuMsPerFrame, ffmpeg.framesPerSecond);
+            std::printf("%9.1fms %9.1f %7.1f\n", ffmpeg.cpuMsPerFrame, ffmpeg.framesPerSecond,
+                        ffmpeg.megabitsPerSecond);
         else
-            std::printf("%11s %9s\n", withFfmpeg ? "failed" : "-", "-");
+            std::printf("%11s %9s %7s\n", withFfmpeg ? "failed" : "-", "-", "-");
         if (!writer.completed)
             std::printf("  (the recording did not complete)\n");
         std::fflush(stdout);

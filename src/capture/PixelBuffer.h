@@ -29,9 +29,14 @@ public:
     const uchar *row(int y) const { return m_bytes.get() + y * bytesPerRow(); }
 
 private:
-    PixelBuffer(int width, int height, std::unique_ptr<uchar[]> bytes);
+    struct FreeMemory {
+        void operator()(uchar *bytes) const;
+    };
+    using Memory = std::unique_ptr<uchar[], FreeMemory>;
+
+    PixelBuffer(int width, int height, Memory bytes);
 
     int m_width;
     int m_height;
-    std::unique_ptr<uchar[]> m_bytes;
+    Memory m_bytes;
 };

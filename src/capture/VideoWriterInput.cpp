@@ -5,6 +5,7 @@
 
 #include <QFile>
 
+#include <cstring>
 #include <unistd.h>
 
 namespace
@@ -13,8 +14,6 @@ namespace
 // second of wall-clock time, whichever comes first: a time-lapse recording
 // gets a frame only every 0.625 s, and a crash should lose little of it.
 constexpr std::chrono::milliseconds kFragmentWallTime{1000};
-// Two spare buffers cover the frame being drawn while another waits.
-constexpr size_t kMaxSpareBuffers = 2;
 } // namespace
 
 VideoWriterInput::VideoWriterInput(Config config) : m_config(std::move(config))
@@ -51,6 +50,13 @@ bool VideoWriterInput::appendPixelBuffer(std::unique_ptr<PixelBuffer> buffer, Me
     return true;
 }
 
+size_t VideoWriterInput::mostBuffersInUse() const
+{
+    // The queue, the frame being encoded and the frame being drawn: with this
+    // many spare buffers a recording allocates no frame memory after its start.
+    return size_t(m_config.queueCapacity) + 2;
+}
+
 std::unique_ptr<PixelBuffer> VideoWriterInput::takeSpareBuffer()
 {
     std::lock_guard lock(m_mutex);
@@ -64,8 +70,18 @@ std::unique_ptr<PixelBuffer> VideoWriterInput::takeSpareBuffer()
 void VideoWriterInput::recycle(std::unique_ptr<PixelBuffer> buffer)
 {
     std::lock_guard lock(m_mutex);
-    if (m_spareBuffers.size() < kMaxSpareBuffers && !m_finishRequested && !m_abort)
+    if (m_spareBuffers.size() < mostBuffersInUse() && !m_finishRequested && !m_abort)
         m_spareBuffers.push_back(std::move(buffer));
+}
+
+bool VideoWriterInput::warmUpSpareBuffer()
+{
+    std::unique_ptr<PixelBuffer> buffer = PixelBuffer::create(m_config.width, m_config.height);
+    if (!buffer)
+        return false;
+    std::memset(buffer->data(), 0, size_t(buffer->byteCount())); // fault the pages in
+    recycle(std::move(buffer));
+    return true;
 }
 
 bool VideoWriterInput::waitUntilReady(std::chrono::microseconds timeout) const
@@ -129,6 +145,7 @@ void VideoWriterInput::run()
                               EncoderPreset::forFrameSize(m_config.width, m_config.height))))
             setFailed(encoder.errorString());
 
+        bool warmUp = true;
         int framesInFragment = 0;
         Clock::time_point fragmentDeadline;
         const auto flushFragment = [&] {
@@ -144,6 +161,14 @@ void VideoWriterInput::run()
                 const auto wake = [this] {
                     return !m_queue.empty() || m_finishRequested || m_abort;
                 };
+                if (!wake() && !m_failed && warmUp && m_spareBuffers.size() < mostBuffersInUse()) {
+                    // Idle: prepare frame memory here rather than let the
+                    // main thread fault it in (for a 3840 x 2160 frame that
+                    // costs more than the conversion itself).
+                    lock.unlock();
+                    warmUp = warmUpSpareBuffer();
+                    continue;
+                }
                 if (framesInFragment > 0) {
                     if (!m_changed.wait_until(lock, fragmentDeadline, wake)) {
                         // Frames stopped coming: do not leave them unwritten.

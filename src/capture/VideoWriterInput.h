@@ -97,6 +97,9 @@ private:
     void run();
     void setFailed(const QString &why);
     void recycle(std::unique_ptr<PixelBuffer> buffer);
+    size_t mostBuffersInUse() const;
+    // Makes one spare buffer with its memory in place; false when it cannot.
+    bool warmUpSpareBuffer();
 
     const Config m_config;
 
