@@ -1,6 +1,7 @@
 #include "capture/ImageBuffer.h"
 #include "capture/ImageWritingVideoTool.h"
 #include "capture/Mp4Reader.h"
+#include "capture/RecordingHelpers.h"
 #include "support/TestImages.h"
 
 #include <QCoreApplication>
@@ -12,122 +13,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/resource.h>
 #include <thread>
 
 using namespace std::chrono_literals;
+using namespace recording;
 
 namespace
 {
-
-// Finish callbacks arrive on worker threads; this collects them.
-class Completions
-{
-public:
-    ImageWritingVideoTool::CompletionCallback callback(int slot)
-    {
-        return [this, slot](const QString &path) {
-            std::lock_guard lock(m_mutex);
-            m_paths[slot] = path;
-            ++m_calls;
-            m_changed.notify_all();
-        };
-    }
-    bool waitFor(int calls, std::chrono::milliseconds timeout = 30s)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, timeout, [&] { return m_calls >= calls; });
-    }
-    QString path(int slot)
-    {
-        std::lock_guard lock(m_mutex);
-        return m_paths.value(slot, QStringLiteral("<no call>"));
-    }
-    int calls()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_calls;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    QHash<int, QString> m_paths;
-    int m_calls = 0;
-};
-
-// Holds the encoder workers while closed.
-class Gate
-{
-public:
-    void close()
-    {
-        std::lock_guard lock(m_mutex);
-        m_open = false;
-    }
-    void open()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_open = true;
-        }
-        m_changed.notify_all();
-    }
-    void pass()
-    {
-        std::unique_lock lock(m_mutex);
-        ++m_waiting;
-        m_changed.notify_all();
-        m_changed.wait(lock, [this] { return m_open; });
-        --m_waiting;
-    }
-    bool waitForWaiting(int count)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, 10s, [&] { return m_waiting >= count; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_open = true;
-    int m_waiting = 0;
-};
-
-// Offers frames (seeds first, first + 1, ...) until count were accepted. A
-// refused frame is offered again a moment later, as the next camera frame
-// would be. Returns the frame callbacks' answers.
-QList<bool> writeFrames(ImageWritingVideoTool &tool, int count, QSize size, int firstSeed = 0)
-{
-    QList<bool> answers;
-    for (int accepted = 0; accepted < count;) {
-        const int before = tool.frame();
-        tool.writeImage(testimages::picture(size.width(), size.height(), firstSeed + accepted),
-                        [&](bool ok) { answers.append(ok); });
-        if (tool.frame() > before)
-            ++accepted;
-        else
-            std::this_thread::sleep_for(2ms);
-    }
-    return answers;
-}
-
-// The mean luma an encoder should keep of a frame (BT.709, limited range).
-double meanLuma(const QImage &image)
-{
-    double sum = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            sum += 16 + 219 * (0.2126 * qRed(p) + 0.7152 * qGreen(p) + 0.0722 * qBlue(p)) / 255;
-        }
-    return sum / (double(image.width()) * image.height());
-}
 
 // The child process of the kill test: records frames at a steady pace and
 // reports every accepted one on stdout until it is killed.
@@ -166,6 +62,7 @@ private Q_SLOTS:
     void unencodableSizeCreatesNoFile();
     void finishWithoutRecordingCallsNothing();
     void finishAllAndWaitCompletesFiles();
+    void exitThatCannotWaitCutsTheRecordingShort();
     void failedWriteReportsEmptyPathAndKeepsWhatWasWritten();
     void killedRecordingKeepsAllButTheLastSeconds_data();
     void killedRecordingKeepsAllButTheLastSeconds();
@@ -495,6 +392,36 @@ void tst_ImageWritingVideoTool::finishAllAndWaitCompletesFiles()
     QCOMPARE(probe.exitCode, 0);
     QCOMPARE(probe.readFrames, 25);
     QCOMPARE(probe.durationSeconds, 1.25);
+}
+
+void tst_ImageWritingVideoTool::exitThatCannotWaitCutsTheRecordingShort()
+{
+    Gate gate;
+    ImageWritingVideoTool::Options options;
+    options.queueCapacity = 4;
+    options.workerFrameHook = [&](MediaTime) { gate.pass(); };
+    ImageWritingVideoTool tool(options);
+    const QString path = file(QStringLiteral("cut-short.mp4"));
+    tool.writePath(path, QSizeF(320, 240), 20, {});
+    gate.close();
+    writeFrames(tool, 3, QSize(320, 240));
+    QVERIFY(gate.waitForWaiting(1));
+    Completions done;
+    tool.writeCompleteBlock(done.callback(0));
+
+    // The worker is stuck in frame 0: the exit stops waiting and cuts the
+    // recording short instead of hanging.
+    QVERIFY(!tool.finishAllAndWait(50ms));
+    QCOMPARE(tool.finishingCount(), 1);
+    gate.open();
+    QVERIFY(done.waitFor(1));
+    QCOMPARE(done.path(0), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(tool.finishingCount(), 0, 10000);
+    // The frame that was in the encoder is in a properly closed file; the
+    // queued ones were dropped.
+    const Mp4Contents mp4 = readMp4(path, true);
+    QVERIFY2(mp4.error.isEmpty(), qPrintable(mp4.error));
+    QCOMPARE(mp4.decodedFrames, 1);
 }
 
 void tst_ImageWritingVideoTool::failedWriteReportsEmptyPathAndKeepsWhatWasWritten()
