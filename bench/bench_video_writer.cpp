@@ -381,18 +381,21 @@ int main(int argc, char **argv)
     std::printf("Video writer, %.0f s of frames per resolution, offered in real time%s; %u cores\n",
                 seconds, viewerLoad ? " while the main thread decodes and scales each one" : "",
                 std::thread::hardware_concurrency());
-    std::printf("%-10s %3s %-21s %-24s %7s %7s %7s %9s %9s %9s %10s %7s | %11s %9s %7s\n", "size",
-                "fps", "x264 preset/tune", "H.264 profile, level", "offered", "written", "dropped",
-                "cpu/frame", "main/frm", "worst call", "viewer/frm", "Mbit/s", "ffmpeg cpu/f",
-                "ffmpeg fps", "Mbit/s");
+    std::printf("%-10s %3s %7s %-21s %-24s %7s %7s %7s %9s %9s %9s %10s %7s | %11s %9s %7s\n",
+                "size", "fps", "JPEG KB", "x264 preset/tune", "H.264 profile, level", "offered",
+                "written", "dropped", "cpu/frame", "main/frm", "worst call", "viewer/frm", "Mbit/s",
+                "ffmpeg cpu/f", "ffmpeg fps", "Mbit/s");
     for (const Resolution &r : resolutions) {
         if (!only.isEmpty() && only != QStringLiteral("%1x%2").arg(r.width).arg(r.height))
             continue;
         const int fps = recordingFps(r.width, r.height);
         const int frames = std::max(1, int(std::lround(seconds * fps)));
         std::vector<QByteArray> jpegs;
-        for (int i = 0; i < kDistinctFrames; ++i)
+        qint64 jpegBytes = 0;
+        for (int i = 0; i < kDistinctFrames; ++i) {
             jpegs.push_back(toJpeg(starField(r.width, r.height, i)));
+            jpegBytes += jpegs.back().size();
+        }
 
         EncoderPreset preset = EncoderPreset::forFrameSize(r.width, r.height);
         if (!presetName.isEmpty())
@@ -412,11 +415,13 @@ int main(int argc, char **argv)
         const std::string presetText = std::string(preset.preset) +
                                        (preset.tune && *preset.tune ? "/" : "") +
                                        (preset.tune ? preset.tune : "");
-        std::printf("%-10s %3d %-21s %-24s %7d %7d %7d %7.1fms %7.1fms %7.1fms %8.1fms %7.1f | ",
-                    qPrintable(name), fps, presetText.c_str(), writer.profile.c_str(),
-                    writer.offered, writer.written, writer.offered - writer.accepted,
-                    writer.writerCpuMsPerFrame, writer.writeImageCpuMsPerFrame,
-                    writer.worstWriteImageMs, writer.viewerCpuMsPerFrame, writer.megabitsPerSecond);
+        std::printf(
+            "%-10s %3d %7lld %-21s %-24s %7d %7d %7d %7.1fms %7.1fms %7.1fms %8.1fms %7.1f | ",
+            qPrintable(name), fps, jpegBytes / kDistinctFrames / 1024, presetText.c_str(),
+            writer.profile.c_str(), writer.offered, writer.written,
+            writer.offered - writer.accepted, writer.writerCpuMsPerFrame,
+            writer.writeImageCpuMsPerFrame, writer.worstWriteImageMs, writer.viewerCpuMsPerFrame,
+            writer.megabitsPerSecond);
         if (ffmpeg.ok)
             std::printf("%9.1fms %9.1f %7.1f\n", ffmpeg.cpuMsPerFrame, ffmpeg.framesPerSecond,
                         ffmpeg.megabitsPerSecond);
