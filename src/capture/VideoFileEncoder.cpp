@@ -69,7 +69,6 @@ int VideoFileEncoder::writeToFile(void *opaque, uint8_t *data, int size)
         }
         data += written;
         left -= int(written);
-        self->m_bytesWritten += written;
     }
     return size;
 }
@@ -231,7 +230,6 @@ bool VideoFileEncoder::send(const AVFrame *frame)
         ret = av_interleaved_write_frame(m_format.get(), m_packet.get());
         if (ret < 0)
             return fail(QStringLiteral("mp4 write"), ret);
-        ++m_packetsWritten;
     }
 }
 

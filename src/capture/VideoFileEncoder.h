@@ -60,8 +60,6 @@ public:
     bool finish(Drain drain = Drain::Yes);
 
     const QString &errorString() const { return m_error; }
-    qint64 bytesWritten() const { return m_bytesWritten; }
-    qint64 packetsWritten() const { return m_packetsWritten; }
     bool isOpen() const { return m_fd >= 0; }
 
 private:
@@ -77,8 +75,6 @@ private:
     int m_bufferWidth = 0;
     int m_bufferHeight = 0;
     bool m_headerWritten = false;
-    qint64 m_bytesWritten = 0;
-    qint64 m_packetsWritten = 0;
     qint64 m_durableBytes = 0; // the file's size after the last complete sync
     QString m_error;
 

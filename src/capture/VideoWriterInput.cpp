@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -137,7 +138,6 @@ void VideoWriterInput::setFailed(const QString &why)
 void VideoWriterInput::run()
 {
     bool completed = false;
-    qint64 bytesInFile = 0;
     {
         VideoFileEncoder encoder;
         if (!encoder.open(m_config.fd, m_config.width, m_config.height, m_config.fps,
@@ -210,11 +210,15 @@ void VideoWriterInput::run()
             else
                 setFailed(encoder.errorString());
         }
-        bytesInFile = encoder.bytesWritten();
     } // the encoder closes the file here if finish() did not
 
-    if (!completed && bytesInFile == 0)
-        ::unlink(QFile::encodeName(m_config.path).constData()); // nothing worth keeping
+    if (!completed) {
+        // A file the failure left empty (or cut back to nothing) is no capture.
+        const QByteArray path = QFile::encodeName(m_config.path);
+        struct stat info = {};
+        if (::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+            ::unlink(path.constData());
+    }
 
     Completion completion;
     {

@@ -27,6 +27,11 @@
 // input is marked as finished, drains the queue, flushes the encoder, closes
 // the file and calls the completion on the worker thread.
 //
+// Frame memory is recycled: encoded buffers go back to a spare list that the
+// feeding thread draws the next frames into, and the idle worker fills that
+// list up front. A recording holds at most queue capacity + 2 buffers (five
+// 33 MB buffers at 3840 x 2160), released when it finishes.
+//
 // The file descriptor is taken over in the constructor; the file must be new
 // and empty. A file that ends up without a single byte after a failure is
 // removed again. The destructor aborts a worker that is still running (see
