@@ -21,9 +21,9 @@
 // whatever the wall-clock pace was. A frame that is refused takes no index.
 //
 // Encoding runs on one worker thread per recording (VideoWriterInput),
-// behind a small bounded queue. The recording's writer, its video input and
-// the pixel-buffer adaptor of the camera box's original design are that one
-// object here: "ready for more media data" means its queue has room.
+// behind a small bounded queue. That one object is the recording's file
+// writer, its video input and the adaptor that takes pixel buffers, and
+// "ready for more media data" means its queue has room.
 //
 // Threads: every operation is called on one thread, the main thread, and
 // never waits on the encoder for more than a few milliseconds. The start and
