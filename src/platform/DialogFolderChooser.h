@@ -19,6 +19,10 @@ class DialogFolderChooser final : public FolderChooser
 public:
     explicit DialogFolderChooser(QWidget *parent = nullptr) : m_parent(parent) {}
 
+    // The window the dialog is modal to from now on; for a window created
+    // after its chooser, as the viewer's is.
+    void setWindow(QWidget *parent) { m_parent = parent; }
+
     std::optional<QString> chooseFolder(const QString &message) override;
 
 private:
