@@ -2,7 +2,10 @@
 
 #include <QObject>
 
+#include <functional>
+
 class QAbstractButton;
+class QAbstractSlider;
 class QComboBox;
 
 // Small adapters that give Qt's controls the few properties the viewer's
@@ -24,5 +27,12 @@ int selectedTag(const QComboBox *popUp);
 // Selects the first item whose tag equals tag. Answers false, and leaves the
 // selection alone, when no item carries it.
 bool selectItemWithTag(QComboBox *popUp, int tag);
+
+// Runs action once for each move of the slider by the user, after the
+// slider's value has taken the move: at the end of a drag of the handle (one
+// action, however far it went), and for each step made by keyboard, wheel or
+// a click on the groove. Setting the value from code runs nothing. action
+// runs inside the gesture's event, and not once context is gone.
+void connectSliderAction(QAbstractSlider *slider, QObject *context, std::function<void()> action);
 
 } // namespace platform::controls
