@@ -72,4 +72,23 @@ void MainWindow::fillControls()
 void MainWindow::connectActions()
 {
     // Actions are connected as the controller gains them.
+
+    // MARK: - ViewController_Controls.cpp, ViewController_Shortcuts.cpp
+    ViewController *c = m_controller.get();
+    connect(m_ui->whiteBalanceBtn, &QPushButton::clicked, c,
+            [this, c] { c->clickWhiteBalanceBtn(m_ui->whiteBalanceBtn); });
+    connect(m_ui->exposureBtn, &QPushButton::clicked, c,
+            [this, c] { c->clickExposureBtn(m_ui->exposureBtn); });
+    // One action per user move of a slider: at the end of a drag, or per
+    // key, wheel or groove step; the value the controller sets sends nothing.
+    platform::controls::connectSliderAction(m_ui->whiteBalanceSlider, c, [this, c] {
+        c->sliderWhiteBalance(m_ui->whiteBalanceSlider);
+    });
+    platform::controls::connectSliderAction(m_ui->exposureSlider, c,
+                                            [this, c] { c->sliderExposure(m_ui->exposureSlider); });
+    // activated is the user's choice, also of the item already shown.
+    connect(m_ui->resolutionPopBtn, &QComboBox::activated, c,
+            [this, c] { c->clickResolutionPopBtn(m_ui->resolutionPopBtn); });
+    connect(m_ui->leftBtn, &QPushButton::clicked, c, &ViewController::clickLeftBtn);
+    connect(m_ui->rightBtn, &QPushButton::clicked, c, &ViewController::clickRightBtn);
 }

@@ -41,4 +41,7 @@ void ViewController::viewDidLoad()
     CameraBuffer &camera = CameraBuffer::shareInstance();
     camera.setDelegate(this);
     camera.startWiFiBox();
+
+    // The focus keys, for the whole run (ViewController_Shortcuts.cpp).
+    installKeyMonitor();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/KeyMonitor.h"
 #include "platform/PreviewView.h"
 #include "platform/ScheduledTimer.h"
 #include "stream/CameraBufferDelegate.h"
@@ -71,6 +72,32 @@ public:
     // MARK: - ViewController_Connection.cpp: the end of the stream
     void disconnection() override;
 
+    // MARK: - ViewController_Controls.cpp: camera settings
+    // Actions of the window's controls, each given the control that sent it.
+    // Buttons are read after their click has flipped them; sliders after
+    // the user's move has set their value.
+    void clickWhiteBalanceBtn(QPushButton *sender);
+    void sliderWhiteBalance(QSlider *sender);
+    void clickExposureBtn(QPushButton *sender);
+    void sliderExposure(QSlider *sender);
+    void clickResolutionPopBtn(QComboBox *sender);
+    // Switches the box's autofocus off.
+    void setManualFocus();
+    // Off: title "Auto" and the slider at its minimum, sending nothing.
+    // On: title "Manual".
+    void setParameterStateWithBtn(QPushButton *btn, QSlider *slider);
+    // Sends one control command for a parameter string, "<id>&group=1&value=<v>".
+    void setParameterWithUrl(const QString &parameter);
+
+    // MARK: - ViewController_Shortcuts.cpp: focus keys and buttons
+    // The key handler: autofocus off, then a focus step near (Left) or far
+    // (Right); other keys send only the autofocus-off command.
+    void keyDown(const QKeyEvent &event);
+    // Focus buttons: a step of two values, the second 0.1 s after the first.
+    void clickLeftBtn();
+    void clickRightBtn();
+    void mouseClickFocusWithValue(const QString &value);
+
 private:
     // MARK: - ViewController_Frames.cpp
     FrameStep frameCaptureStep(const QImage &image);
@@ -93,4 +120,8 @@ private:
 
     // Save folder.
     QString m_filePathStr;
+
+    // MARK: - ViewController_Shortcuts.cpp
+    void installKeyMonitor();
+    std::unique_ptr<platform::KeyMonitor> m_keyMonitor; // installed by viewDidLoad, kept
 };
