@@ -11,6 +11,7 @@
 #include "platform/CameraAddress.h"
 #include "stream/JpegDecoder.h"
 #include "support/SimProcess.h"
+#include "support/ViewerFakes.h"
 #include "ui_MainWindow.h"
 #include "viewer/ResolutionTable.h"
 #include "viewer/ViewController.h"
@@ -110,7 +111,8 @@ int main(int argc, char **argv)
             decoder.decode(jpeg);
         const double decodeMs = (cpuSeconds() - d0) * 1000.0 / decodes;
 
-        MainWindow window;
+        ViewerFakes fakes; // on the box's network: no prompt over the picture
+        MainWindow window(fakes.services());
         window.resize(1280, 780);
         window.show();
         window.controller().viewDidLoad();

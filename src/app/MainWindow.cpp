@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(ViewerServices services, QWidget *parent)
     : QMainWindow(parent), m_ui(std::make_unique<Ui::MainWindow>())
 {
     m_ui->setupUi(this);
@@ -32,7 +32,7 @@ MainWindow::MainWindow(QWidget *parent)
     outlets.timeLab = m_ui->timeLab;
     outlets.tipsLab = m_ui->tipsLab;
     outlets.openFileBtn = m_ui->openFileBtn;
-    m_controller = std::make_unique<ViewController>(outlets);
+    m_controller = std::make_unique<ViewController>(outlets, services);
     connectActions();
 }
 
@@ -72,6 +72,13 @@ void MainWindow::fillControls()
 void MainWindow::connectActions()
 {
     // Actions are connected as the controller gains them.
+
+    // MARK: - ViewController_Connection.cpp, ViewController_Capture.cpp
+    // clicked() follows the toggle, so the action reads the new state.
+    connect(m_ui->statusBtn, &QPushButton::clicked, m_controller.get(),
+            [this] { m_controller->clickStatusBtn(m_ui->statusBtn); });
+    connect(m_ui->photoBtn, &QPushButton::clicked, m_controller.get(),
+            [this] { m_controller->clickPhotoBtn(m_ui->photoBtn); });
 
     // MARK: - ViewController_Controls.cpp, ViewController_Shortcuts.cpp
     ViewController *c = m_controller.get();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "viewer/ViewerServices.h"
+
 #include <QList>
 #include <QMainWindow>
 
@@ -14,13 +16,14 @@ class MainWindow;
 
 // The viewer's one window: the form, its controller, and the wiring between
 // the form's controls and the controller's actions. Creating it creates the
-// controller with the form's controls as outlets; the caller then lets the
+// controller with the form's controls as outlets and the given platform
+// services, which must outlive the window; the caller then lets the
 // controller load (viewDidLoad) and shows the window. Main thread only.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    explicit MainWindow(ViewerServices services, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     ViewController &controller() { return *m_controller; }

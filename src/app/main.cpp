@@ -3,12 +3,16 @@
 #include "app/MainWindow.h"
 
 #include "platform/CameraAddress.h"
+#include "platform/FixedWifiName.h"
+#include "platform/MessageBoxAlerts.h"
+#include "platform/Nl80211WifiName.h"
 #include "viewer/ViewController.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char **argv)
 {
@@ -29,6 +33,12 @@ int main(int argc, char **argv)
             "Base URL of the camera box, http://HOST:PORT (default: the box's own address)."),
         QStringLiteral("URL"));
     parser.addOption(cameraUrl);
+    const QCommandLineOption assumeNetwork(
+        QStringLiteral("assume-network"),
+        QStringLiteral("Behave as if this computer had joined the Wi-Fi network NAME instead of "
+                       "asking the Wi-Fi interface (for demos against the simulator)."),
+        QStringLiteral("NAME"));
+    parser.addOption(assumeNetwork);
     parser.process(app);
 
     if (parser.isSet(cameraUrl) && !CameraAddress::setBaseUrl(QUrl(parser.value(cameraUrl)))) {
@@ -43,7 +53,21 @@ int main(int argc, char **argv)
                      &AppDelegate::applicationWillTerminate);
     appstyle::apply(app);
 
-    MainWindow window;
+    // The platform services outlive the window, which is destroyed first.
+    std::unique_ptr<platform::WifiName> wifiName;
+    if (parser.isSet(assumeNetwork)) {
+        // An empty NAME stands for no network at all.
+        const QString name = parser.value(assumeNetwork);
+        wifiName = std::make_unique<platform::FixedWifiName>(
+            name.isEmpty() ? std::nullopt : std::optional<QString>(name));
+    } else {
+        wifiName = std::make_unique<platform::Nl80211WifiName>();
+    }
+    platform::MessageBoxAlerts alerts;
+
+    MainWindow window(ViewerServices{alerts, *wifiName});
+    // Alerts raised while the window loads wait until it is on screen.
+    alerts.setWindow(&window);
     window.controller().viewDidLoad();
     window.show();
     delegate.applicationDidFinishLaunching();

@@ -17,8 +17,8 @@ void setBackground(QWidget *widget, const QColor &color)
 }
 } // namespace
 
-ViewController::ViewController(ViewOutlets outlets, QObject *parent)
-    : QObject(parent), m_outlets(std::move(outlets))
+ViewController::ViewController(ViewOutlets outlets, ViewerServices services, QObject *parent)
+    : QObject(parent), m_outlets(std::move(outlets)), m_services(services)
 {
 }
 
@@ -41,6 +41,8 @@ void ViewController::viewDidLoad()
     CameraBuffer &camera = CameraBuffer::shareInstance();
     camera.setDelegate(this);
     camera.startWiFiBox();
+
+    connectTips();
 
     // The focus keys, for the whole run (ViewController_Shortcuts.cpp).
     installKeyMonitor();

@@ -4,16 +4,19 @@
 #include "platform/PreviewView.h"
 #include "platform/ScheduledTimer.h"
 #include "stream/CameraBufferDelegate.h"
+#include "viewer/ViewerServices.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QObject>
 #include <QPointer>
+#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QSizeF>
 #include <QSlider>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 // The controls the window's layout owns and hands to the controller. The
@@ -50,7 +53,7 @@ public:
     // on to track the frame's size.
     enum class FrameStep { Continue, Stop };
 
-    explicit ViewController(ViewOutlets outlets, QObject *parent = nullptr);
+    ViewController(ViewOutlets outlets, ViewerServices services, QObject *parent = nullptr);
     ~ViewController() override;
 
     // MARK: - ViewController.cpp: state and start-up
@@ -69,8 +72,33 @@ public:
     void cameraBufferImage(const QImage &image) override;
     void cameraFPS(qint64 framesInLastSecond) override;
 
-    // MARK: - ViewController_Connection.cpp: the end of the stream
+    // MARK: - ViewController_Connection.cpp: connection status
+    // The network check: on another network, the status button goes off and
+    // the connection prompt shows. It neither stops nor starts the stream.
+    void connectTips();
+    // The status button's action (sender: the button): the network check,
+    // then stop or restart the stream by the button's state.
+    void clickStatusBtn(QObject *sender);
+    // The end of a transfer. The end of one that a restart has already
+    // replaced leaves the running stream alone.
     void disconnection() override;
+    // Ends the running recording, as a second press of the capture button.
+    void timeoutStop();
+    void selectPosition();
+
+    // MARK: - ViewController_Notices.cpp: the notice label
+    // Shows text at full opacity for kNoticeVisible, then fades it out.
+    void showTipsLabWithTipsStr(const QString &tipsStr);
+    void hiddenTipsLab();
+    static constexpr std::chrono::milliseconds kNoticeVisible{2000};
+    static constexpr std::chrono::milliseconds kNoticeFadeOut{500};
+    static constexpr std::chrono::milliseconds kNoticeFadeIn{250};
+    platform::ScheduledTimer *tipsLabTimer() const { return m_tipsLabTimer.get(); } // may be null
+
+    // MARK: - ViewController_Capture.cpp: capture modes
+    // The capture button's action; sender is the button, or null when the
+    // controller ends a recording itself.
+    void clickPhotoBtn(QObject *sender);
 
     // MARK: - ViewController_Controls.cpp: camera settings
     // Actions of the window's controls, each given the control that sent it.
@@ -103,6 +131,7 @@ private:
     FrameStep frameCaptureStep(const QImage &image);
 
     ViewOutlets m_outlets;
+    ViewerServices m_services;
 
     // Capture state.
     std::unique_ptr<platform::ScheduledTimer> m_timeLapseGetImgTimer;
@@ -114,9 +143,10 @@ private:
     bool m_isSnapshot = false;
     bool m_isVideo = false;
 
-    // Connection state and notices.
+    // MARK: - ViewController_Connection.cpp, ViewController_Notices.cpp
     bool m_isDisconnect = false;
     std::unique_ptr<platform::ScheduledTimer> m_tipsLabTimer;
+    QPointer<QPropertyAnimation> m_tipsLabAnimation; // on the label's opacity effect
 
     // Save folder.
     QString m_filePathStr;

@@ -9,6 +9,7 @@
 #include "stream/CameraBuffer.h"
 #include "support/LogCapture.h"
 #include "support/SimProcess.h"
+#include "support/ViewerFakes.h"
 #include "ui_MainWindow.h"
 #include "viewer/ViewController.h"
 
@@ -47,7 +48,7 @@ public:
             return false;
         if (!CameraAddress::setBaseUrl(QUrl(m_sim.baseUrl())))
             return false;
-        window = std::make_unique<MainWindow>();
+        window = std::make_unique<MainWindow>(m_fakes.services());
         window->resize(1200, 800);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
@@ -100,6 +101,7 @@ private:
     QTemporaryDir m_dir;
     QString m_logPath;
     SimProcess m_sim;
+    ViewerFakes m_fakes;
 };
 
 void chooseItem(QComboBox *popUp, int tag)

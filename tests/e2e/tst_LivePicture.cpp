@@ -3,9 +3,11 @@
 #include "app/MainWindow.h"
 #include "platform/CameraAddress.h"
 #include "platform/Controls.h"
+#include "platform/ImageAssets.h"
 #include "stream/CameraBuffer.h"
 #include "support/LogCapture.h"
 #include "support/SimProcess.h"
+#include "support/ViewerFakes.h"
 #include "ui_MainWindow.h"
 #include "viewer/ViewController.h"
 
@@ -17,6 +19,8 @@ class tst_LivePicture : public QObject
 private Q_SLOTS:
     void framesArriveAndAreCounted();
     void lossOfTheBoxIsReportedOnce();
+    void switchingOnAfterTheLossStreamsAgain();
+    void restartWhileStreamingKeepsTheNewStream();
 };
 
 void tst_LivePicture::framesArriveAndAreCounted()
@@ -27,7 +31,8 @@ void tst_LivePicture::framesArriveAndAreCounted()
              "camera-box-sim did not start");
     QVERIFY(CameraAddress::setBaseUrl(QUrl(sim.baseUrl())));
 
-    MainWindow window;
+    ViewerFakes fakes;
+    MainWindow window(fakes.services());
     window.show();
     window.controller().viewDidLoad();
     const ViewController &c = window.controller();
@@ -48,7 +53,8 @@ void tst_LivePicture::lossOfTheBoxIsReportedOnce()
     SimProcess sim;
     QVERIFY(sim.start());
     QVERIFY(CameraAddress::setBaseUrl(QUrl(sim.baseUrl())));
-    MainWindow window;
+    ViewerFakes fakes;
+    MainWindow window(fakes.services());
     window.controller().viewDidLoad();
     QTRY_VERIFY_WITH_TIMEOUT(window.controller().photoSize() == QSizeF(640, 480), 10000);
 
@@ -57,6 +63,81 @@ void tst_LivePicture::lossOfTheBoxIsReportedOnce()
     QTRY_COMPARE_WITH_TIMEOUT(log.count(QStringLiteral("中断")), 1, 10000);
     QTest::qWait(500);
     QCOMPARE(log.count(QStringLiteral("中断")), 1);
+}
+
+void tst_LivePicture::switchingOnAfterTheLossStreamsAgain()
+{
+    SimProcess sim;
+    QVERIFY(sim.start());
+    const quint16 port = sim.port();
+    QVERIFY(CameraAddress::setBaseUrl(QUrl(sim.baseUrl())));
+    ViewerFakes fakes;
+    MainWindow window(fakes.services());
+    window.show();
+    window.controller().viewDidLoad();
+    const ViewController &c = window.controller();
+    QPushButton *status = window.form().statusBtn;
+    QTRY_VERIFY_WITH_TIMEOUT(c.photoSize() == QSizeF(640, 480), 10000);
+    QVERIFY(status->isChecked());
+
+    // The box goes away: one end report, and the viewer is disconnected.
+    LogCapture log;
+    sim.kill();
+    QTRY_VERIFY_WITH_TIMEOUT(c.isDisconnect(), 10000);
+    QVERIFY(!status->isChecked());
+    const QImage disconnect =
+        platform::assets::image(QStringLiteral("Disconnect"), QSize(640, 360));
+    QCOMPARE(window.form().previewImgeView->image(), disconnect);
+    QTest::qWait(500);
+    QCOMPARE(log.count(QStringLiteral("中断")), 1);
+    QVERIFY(fakes.alerts.shown().isEmpty());
+
+    // The box is back where it was; the user switches the stream on.
+    SimProcess back;
+    QVERIFY2(back.start({QStringLiteral("--port"), QString::number(port)}),
+             "camera-box-sim did not come back on its port");
+    QTest::mouseClick(status, Qt::LeftButton);
+    QVERIFY(status->isChecked());
+    QVERIFY(!c.isDisconnect());
+    QCOMPARE(log.count(QStringLiteral("Off")), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(window.form().previewImgeView->image().size() == QSize(640, 480),
+                             10000);
+    QVERIFY(!c.isDisconnect());
+    QVERIFY(CameraBuffer::shareInstance().isStreaming());
+    QCOMPARE(log.count(QStringLiteral("中断")), 1);
+}
+
+void tst_LivePicture::restartWhileStreamingKeepsTheNewStream()
+{
+    SimProcess sim;
+    QVERIFY(sim.start());
+    QVERIFY(CameraAddress::setBaseUrl(QUrl(sim.baseUrl())));
+    // Started away from the box's network: the stream runs, the button is off.
+    ViewerFakes fakes;
+    fakes.wifiName.setName(QStringLiteral("HomeNet"));
+    MainWindow window(fakes.services());
+    window.show();
+    window.controller().viewDidLoad();
+    const ViewController &c = window.controller();
+    QPushButton *status = window.form().statusBtn;
+    QVERIFY(!status->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(c.photoSize() == QSizeF(640, 480), 10000);
+
+    // On the box's network now, the user switches the stream on while the
+    // first transfer still runs: it is replaced, and its end comes later.
+    fakes.wifiName.setName(QStringLiteral("Orbilens"));
+    LogCapture log;
+    QTest::mouseClick(status, Qt::LeftButton);
+    QVERIFY(status->isChecked());
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(QStringLiteral("中断")), 1, 10000);
+
+    // Frames of the new transfer keep coming, and the viewer stays connected.
+    const auto painted = window.form().previewImgeView->paintCount();
+    QTRY_VERIFY_WITH_TIMEOUT(window.form().previewImgeView->paintCount() > painted + 3, 10000);
+    QVERIFY(!c.isDisconnect());
+    QVERIFY(status->isChecked());
+    QVERIFY(CameraBuffer::shareInstance().isStreaming());
+    QCOMPARE(window.form().previewImgeView->image().size(), QSize(640, 480));
 }
 
 QTEST_MAIN(tst_LivePicture)

@@ -7,6 +7,7 @@
 #include "support/LogCapture.h"
 #include "support/LoopbackServer.h"
 #include "support/TestImages.h"
+#include "support/ViewerFakes.h"
 #include "ui_MainWindow.h"
 #include "viewer/ViewController.h"
 
@@ -40,7 +41,8 @@ void tst_ViewController::initTestCase()
 
 void tst_ViewController::startsInPhotoModeWithNothingPending()
 {
-    MainWindow window;
+    ViewerFakes fakes;
+    MainWindow window(fakes.services());
     window.controller().viewDidLoad();
     const ViewController &c = window.controller();
     QCOMPARE(c.cameraStyleType(), 0);
@@ -52,7 +54,8 @@ void tst_ViewController::startsInPhotoModeWithNothingPending()
 
 void tst_ViewController::firstFrameSetsSizeLogsAndSelects()
 {
-    MainWindow window;
+    ViewerFakes fakes;
+    MainWindow window(fakes.services());
     LogCapture log;
     window.controller().cameraBufferImage(testimages::picture(1280, 720));
     QCOMPARE(window.controller().photoSize(), QSizeF(1280, 720));
@@ -78,7 +81,8 @@ void tst_ViewController::sizesMapToTheBoxsTags()
     QFETCH(int, width);
     QFETCH(int, height);
     QFETCH(int, tag);
-    MainWindow window;
+    ViewerFakes fakes;
+    MainWindow window(fakes.services());
     // Start from another item so that the selection must move (or stay on 0).
     platform::controls::selectItemWithTag(window.form().resolutionPopBtn, 5);
     LogCapture log;
@@ -91,7 +95,8 @@ void tst_ViewController::sizesMapToTheBoxsTags()
 
 void tst_ViewController::sameSizeTouchesNothing()
 {
-    MainWindow window;
+    ViewerFakes fakes;
+    MainWindow window(fakes.services());
     window.controller().cameraBufferImage(testimages::picture(1280, 720, 1));
     // The user picks another item; frames of the old size must not undo it.
     platform::controls::selectItemWithTag(window.form().resolutionPopBtn, 5);
@@ -109,7 +114,8 @@ void tst_ViewController::sameSizeTouchesNothing()
 
 void tst_ViewController::everyFrameIsShown()
 {
-    MainWindow window;
+    ViewerFakes fakes;
+    MainWindow window(fakes.services());
     const QImage first = testimages::picture(320, 240, 1);
     const QImage second = testimages::picture(320, 240, 2);
     window.controller().cameraBufferImage(first);
@@ -120,7 +126,8 @@ void tst_ViewController::everyFrameIsShown()
 
 void tst_ViewController::frameRateLabel()
 {
-    MainWindow window;
+    ViewerFakes fakes;
+    MainWindow window(fakes.services());
     window.controller().cameraFPS(17);
     QCOMPARE(window.form().fpsLab->text(), QStringLiteral("FPS:17"));
     window.controller().cameraFPS(0);
@@ -129,7 +136,8 @@ void tst_ViewController::frameRateLabel()
 
 void tst_ViewController::stoppedStreamReportsZero()
 {
-    MainWindow window;
+    ViewerFakes fakes;
+    MainWindow window(fakes.services());
     window.controller().viewDidLoad();
     window.form().fpsLab->setText(QStringLiteral("unset"));
     CameraBuffer::shareInstance().stopTaskWiFiBox();

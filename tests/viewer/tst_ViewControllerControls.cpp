@@ -8,6 +8,7 @@
 #include "stream/CameraBuffer.h"
 #include "support/LogCapture.h"
 #include "support/LoopbackServer.h"
+#include "support/ViewerFakes.h"
 #include "ui_MainWindow.h"
 #include "viewer/ViewController.h"
 
@@ -163,11 +164,13 @@ private:
     std::unique_ptr<MainWindow> makeWindow();
 
     std::unique_ptr<Box> m_box;
+    std::unique_ptr<ViewerFakes> m_fakes;
 };
 
 void tst_ViewControllerControls::init()
 {
     m_box = std::make_unique<Box>();
+    m_fakes = std::make_unique<ViewerFakes>();
     QVERIFY(CameraAddress::setBaseUrl(QUrl(m_box->baseUrl())));
 }
 
@@ -178,11 +181,12 @@ void tst_ViewControllerControls::cleanup()
     if (CameraBuffer::hasSharedInstance())
         CameraBuffer::shareInstance().stopTaskWiFiBox();
     m_box.reset();
+    m_fakes.reset();
 }
 
 std::unique_ptr<MainWindow> tst_ViewControllerControls::makeWindow()
 {
-    auto window = std::make_unique<MainWindow>();
+    auto window = std::make_unique<MainWindow>(m_fakes->services());
     window->resize(1200, 800);
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get()))
@@ -439,6 +443,7 @@ void tst_ViewControllerControls::unreachableBoxStillUpdatesControls()
     QCOMPARE(form.exposureBtn->text(), QStringLiteral("Manual"));
     QVERIFY(form.exposureBtn->isChecked());
     QCOMPARE(form.whiteBalanceBtn->text(), QStringLiteral("Manual"));
+    QVERIFY(m_fakes->alerts.shown().isEmpty());
 }
 
 QTEST_MAIN(tst_ViewControllerControls)
