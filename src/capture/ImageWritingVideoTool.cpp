@@ -13,9 +13,12 @@
 namespace
 {
 // What the queue of one recording may hold in frame memory. A 3840 x 2160
-// frame takes 33 MB, so the largest recordings get the smallest queues.
+// frame takes 33 MB, so the largest recordings get the smallest queues. Four
+// frames at the least: the first frames of a recording take the encoder
+// about twice as long as the later ones (x264 is still setting up its
+// memory), and at 3840 x 2160 a queue of three ran full over that.
 constexpr qint64 kQueueBudgetBytes = 96LL * 1024 * 1024;
-constexpr int kMinQueueFrames = 3;
+constexpr int kMinQueueFrames = 4;
 constexpr int kMaxQueueFrames = 8;
 constexpr int kMaxFps = 240;
 constexpr std::chrono::milliseconds kAbortGrace{1000};

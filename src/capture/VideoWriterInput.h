@@ -29,7 +29,7 @@
 //
 // Frame memory is recycled: encoded buffers go back to a spare list that the
 // feeding thread draws the next frames into, and the idle worker fills that
-// list up front. A recording holds at most queue capacity + 2 buffers (five
+// list up front. A recording holds at most queue capacity + 2 buffers (six
 // 33 MB buffers at 3840 x 2160), released when it finishes.
 //
 // The file descriptor is taken over in the constructor; the file must be new
