@@ -98,4 +98,10 @@ void MainWindow::connectActions()
             [this, c] { c->clickResolutionPopBtn(m_ui->resolutionPopBtn); });
     connect(m_ui->leftBtn, &QPushButton::clicked, c, &ViewController::clickLeftBtn);
     connect(m_ui->rightBtn, &QPushButton::clicked, c, &ViewController::clickRightBtn);
+
+    // MARK: - ViewController_SaveLocation.cpp
+    connect(m_ui->chooseFolderBtn, &QPushButton::clicked, c,
+            [this, c] { c->clickChooseSaveLocation(m_ui->chooseFolderBtn); });
+    connect(m_ui->openFileBtn, &QPushButton::clicked, c,
+            [this, c] { c->clickOpenFileBtn(m_ui->openFileBtn); });
 }

@@ -3,9 +3,12 @@
 #include "app/MainWindow.h"
 
 #include "platform/CameraAddress.h"
+#include "platform/DesktopFileBrowser.h"
+#include "platform/DialogFolderChooser.h"
 #include "platform/FixedWifiName.h"
 #include "platform/MessageBoxAlerts.h"
 #include "platform/Nl80211WifiName.h"
+#include "platform/QtSettings.h"
 #include "viewer/ViewController.h"
 
 #include <QApplication>
@@ -64,10 +67,18 @@ int main(int argc, char **argv)
         wifiName = std::make_unique<platform::Nl80211WifiName>();
     }
     platform::MessageBoxAlerts alerts;
+    platform::QtSettings settings; // after the application's names, which name its file
+    platform::DialogFolderChooser folderChooser;
+    platform::DesktopFileBrowser fileBrowser;
+    ViewerServices services{alerts, *wifiName};
+    services.settings = &settings;
+    services.folderChooser = &folderChooser;
+    services.fileBrowser = &fileBrowser;
 
-    MainWindow window(ViewerServices{alerts, *wifiName});
+    MainWindow window(services);
     // Alerts raised while the window loads wait until it is on screen.
     alerts.setWindow(&window);
+    folderChooser.setWindow(&window);
     window.controller().viewDidLoad();
     window.show();
     delegate.applicationDidFinishLaunching();

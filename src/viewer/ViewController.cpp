@@ -46,4 +46,7 @@ void ViewController::viewDidLoad()
 
     // The focus keys, for the whole run (ViewController_Shortcuts.cpp).
     installKeyMonitor();
+
+    // The save folder, or the prompt for one (ViewController_SaveLocation.cpp).
+    getFilePath();
 }

@@ -18,6 +18,9 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
+
+class QDateTime;
 
 // The controls the window's layout owns and hands to the controller. The
 // controller never owns them; a control that goes away reads as null.
@@ -67,6 +70,32 @@ public:
     bool isTimeLapseGetImg() const { return m_isTimeLapseGetImg; }
     int recordTime() const { return m_recordTime; }
     QString filePathStr() const { return m_filePathStr; }
+
+    // MARK: - ViewController_SaveLocation.cpp: save folder and capture file names
+    // Loads the stored save folder into filePathStr and shows it on
+    // openFileBtn. With none stored, the "Tips" prompt for one comes
+    // kSaveFolderPromptDelay later; its "OK" opens the folder chooser.
+    void getFilePath();
+    // Asks for a folder; its subfolder named after the application becomes
+    // the save folder at once: created, shown on openFileBtn, and stored only
+    // when it exists afterwards. A cancel changes nothing. One chooser at a
+    // time: a call while the chooser is open does nothing.
+    void selectSavePath();
+    void clickChooseSaveLocation(QObject *sender); // sender ignored, may be null
+    // Opens the save folder, then shows it in a file-manager window. With no
+    // save folder set it offers the folder chooser instead.
+    void clickOpenFileBtn(QObject *sender); // sender ignored, may be null
+    // The file for a capture starting now in the current capture mode:
+    // "<save folder>/<timestamp>.jpg" in photo mode, ".mp4" in every other.
+    // Nothing while no save folder is set: the capture must be skipped.
+    std::optional<QString> getWritePath() const;
+    // The same for a given moment and mode, for callers that fix the time.
+    static std::optional<QString> capturePath(const QString &folder, const QDateTime &localTime,
+                                              qint64 cameraStyleType);
+    // "yyyy-MM-dd-HH:mm:ss.zzz" of the local time: always 23 characters for
+    // the years 0001 to 9999.
+    static QString captureTimestamp(const QDateTime &localTime);
+    static constexpr std::chrono::milliseconds kSaveFolderPromptDelay{1000};
 
     // MARK: - ViewController_Frames.cpp: what is done with each frame
     void cameraBufferImage(const QImage &image) override;
@@ -148,8 +177,10 @@ private:
     std::unique_ptr<platform::ScheduledTimer> m_tipsLabTimer;
     QPointer<QPropertyAnimation> m_tipsLabAnimation; // on the label's opacity effect
 
-    // Save folder.
-    QString m_filePathStr;
+    // MARK: - ViewController_SaveLocation.cpp
+    void showSaveFolder();
+    QString m_filePathStr;              // the save folder; null while none is set
+    bool m_isChoosingSavePath = false; // the folder chooser is open
 
     // MARK: - ViewController_Shortcuts.cpp
     void installKeyMonitor();

@@ -4,6 +4,9 @@ namespace platform
 {
 class Alerts;
 class WifiName;
+class Settings;
+class FolderChooser;
+class FileBrowser;
 } // namespace platform
 
 // The platform services the viewer's controller asks for. Whoever creates
@@ -12,4 +15,11 @@ class WifiName;
 struct ViewerServices {
     platform::Alerts &alerts;     // the tips alert
     platform::WifiName &wifiName; // the network check
+
+    // The save folder. Each may be null where a test has no use for it; the
+    // controller then does without: nothing is loaded or stored, no folder is
+    // chosen (and so none is asked for), nothing is shown in a file manager.
+    platform::Settings *settings = nullptr;           // the remembered save folder
+    platform::FolderChooser *folderChooser = nullptr; // choosing it
+    platform::FileBrowser *fileBrowser = nullptr;     // showing it
 };
