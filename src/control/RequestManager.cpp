@@ -3,6 +3,7 @@
 #include "control/CommandAnswer.h"
 #include "control/CommandUrl.h"
 #include "platform/MainQueue.h"
+#include "platform/SharedInstance.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -13,16 +14,13 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <atomic>
-#include <mutex>
 #include <utility>
 
 namespace
 {
 
-std::mutex g_slotMutex;
-std::atomic<RequestManager *> g_slot{nullptr};
-bool g_postRoutineAdded = false; // guarded by g_slotMutex
+platform::SharedInstance<RequestManager> g_shared;
+bool g_postRoutineAdded = false; // set while creating, under the slot's lock
 
 QString withParameters(const QString &url, const QVariantMap &parameters)
 {
@@ -50,36 +48,27 @@ void abortIfTooLong(QNetworkReply *reply)
 
 RequestManager &RequestManager::sharedManager()
 {
-    if (RequestManager *existing = g_slot.load(std::memory_order_acquire))
-        return *existing;
-    std::lock_guard lock(g_slotMutex);
-    if (RequestManager *existing = g_slot.load(std::memory_order_relaxed))
-        return *existing;
-    auto *instance = new RequestManager;
-    if (QCoreApplication *app = QCoreApplication::instance())
-        instance->moveToThread(app->thread()); // answers arrive on the main thread
-    if (!g_postRoutineAdded) {
-        // Requests must not outlive the application object they run on.
-        qAddPostRoutine(&RequestManager::releaseSharedInstance);
-        g_postRoutineAdded = true;
-    }
-    g_slot.store(instance, std::memory_order_release);
-    return *instance;
+    return g_shared.get([] {
+        auto *instance = new RequestManager;
+        if (QCoreApplication *app = QCoreApplication::instance())
+            instance->moveToThread(app->thread()); // answers arrive on the main thread
+        if (!g_postRoutineAdded) {
+            // Requests must not outlive the application object they run on.
+            qAddPostRoutine(&RequestManager::releaseSharedInstance);
+            g_postRoutineAdded = true;
+        }
+        return instance;
+    });
 }
 
 bool RequestManager::hasSharedInstance()
 {
-    return g_slot.load(std::memory_order_acquire) != nullptr;
+    return g_shared.peek() != nullptr;
 }
 
 void RequestManager::releaseSharedInstance()
 {
-    RequestManager *instance = nullptr;
-    {
-        std::lock_guard lock(g_slotMutex);
-        instance = g_slot.exchange(nullptr, std::memory_order_acq_rel);
-    }
-    delete instance;
+    g_shared.release();
 }
 
 RequestManager::RequestManager() = default;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SharedInstance.h"
+
 #include <QJsonValue>
 #include <QObject>
 #include <QString>
@@ -76,6 +78,7 @@ public:
     void setRequestTimeout(std::chrono::milliseconds timeout) { m_requestTimeout = timeout; }
 
 private:
+    friend class platform::SharedInstance<RequestManager>; // creates and destroys it
     RequestManager();
     ~RequestManager() override;
 

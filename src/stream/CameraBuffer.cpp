@@ -1,6 +1,7 @@
 #include "stream/CameraBuffer.h"
 
 #include "platform/CameraAddress.h"
+#include "platform/SharedInstance.h"
 #include "stream/StreamTask.h"
 
 #include <QCoreApplication>
@@ -8,14 +9,11 @@
 #include <QThread>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <mutex>
 
 namespace
 {
-std::mutex g_slotMutex;
-std::atomic<CameraBuffer *> g_slot{nullptr};
+platform::SharedInstance<CameraBuffer> g_shared;
 
 bool endsWithEndOfImage(QByteArrayView chunk)
 {
@@ -26,40 +24,31 @@ bool endsWithEndOfImage(QByteArrayView chunk)
 
 CameraBuffer &CameraBuffer::shareInstance()
 {
-    if (CameraBuffer *existing = g_slot.load(std::memory_order_acquire))
-        return *existing;
-    std::lock_guard lock(g_slotMutex);
-    if (CameraBuffer *existing = g_slot.load(std::memory_order_relaxed))
-        return *existing;
-    auto *instance = new CameraBuffer;
-    QThread *mainThread = QCoreApplication::instance() ? QCoreApplication::instance()->thread()
-                                                       : QThread::currentThread();
-    if (QThread::currentThread() == mainThread) {
-        instance->startFrameRateTimer();
-    } else {
-        // A first call from another thread: the instance and its timer still
-        // belong to the main thread's event loop.
-        instance->moveToThread(mainThread);
-        QMetaObject::invokeMethod(
-            instance, [instance] { instance->startFrameRateTimer(); }, Qt::QueuedConnection);
-    }
-    g_slot.store(instance, std::memory_order_release);
-    return *instance;
+    return g_shared.get([] {
+        auto *instance = new CameraBuffer;
+        QThread *mainThread = QCoreApplication::instance() ? QCoreApplication::instance()->thread()
+                                                           : QThread::currentThread();
+        if (QThread::currentThread() == mainThread) {
+            instance->startFrameRateTimer();
+        } else {
+            // A first call from another thread: the instance and its timer
+            // still belong to the main thread's event loop.
+            instance->moveToThread(mainThread);
+            QMetaObject::invokeMethod(
+                instance, [instance] { instance->startFrameRateTimer(); }, Qt::QueuedConnection);
+        }
+        return instance;
+    });
 }
 
 bool CameraBuffer::hasSharedInstance()
 {
-    return g_slot.load(std::memory_order_acquire) != nullptr;
+    return g_shared.peek() != nullptr;
 }
 
 void CameraBuffer::releaseSharedInstance()
 {
-    CameraBuffer *instance = nullptr;
-    {
-        std::lock_guard lock(g_slotMutex);
-        instance = g_slot.exchange(nullptr, std::memory_order_acq_rel);
-    }
-    delete instance;
+    g_shared.release();
 }
 
 CameraBuffer::CameraBuffer() = default;
@@ -71,8 +60,7 @@ CameraBuffer::~CameraBuffer()
     FPSTimer.reset();
     if (cameraBufferDataTask)
         delete cameraBufferDataTask.data(); // its end is not reported any more
-    if (g_slot.load() == this)
-        g_slot.store(nullptr);
+    g_shared.forget(this);
 }
 
 void CameraBuffer::startFrameRateTimer()
@@ -137,7 +125,7 @@ void CameraBuffer::didReceiveResponse(qint64 expectedContentLength)
 
 void CameraBuffer::didReceiveData(QByteArrayView chunk)
 {
-    if (g_slot.load(std::memory_order_acquire) != this || m_discardingPart)
+    if (g_shared.peek() != this || m_discardingPart)
         return;
     if (responseData.size() + chunk.size() > kMaxPartBytes) {
         // A part with no usable length or marker must not take all memory:

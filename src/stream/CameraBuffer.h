@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ScheduledTimer.h"
+#include "platform/SharedInstance.h"
 #include "stream/CameraBufferDelegate.h"
 #include "stream/JpegDecoder.h"
 
@@ -66,6 +67,7 @@ public:
     qsizetype bufferedBytes() const { return responseData.size(); }
 
 private:
+    friend class platform::SharedInstance<CameraBuffer>; // creates and destroys it
     CameraBuffer();
     ~CameraBuffer() override;
     void startWiFiBoxV2();
