@@ -5,7 +5,10 @@
 // (libx264, same preset and tuning) for comparison.
 //
 //   bench_video_writer [--seconds S] [--only WxH] [--preset P --tune T]
-//                      [--no-viewer-load] [--no-ffmpeg]
+//                      [--noise LEVELS] [--no-viewer-load] [--no-ffmpeg]
+//
+// The frames are a star field with sensor noise of up to +-LEVELS (default
+// 7, a noisy gain-up picture; the noise is most of the encoder's work).
 //
 // Columns: cpu/frame is the process CPU of the recording (conversion,
 // colour conversion, encoding, muxing) per written frame, without the
@@ -100,17 +103,18 @@ quint32 xorshift(quint32 &state)
 
 // A night sky: a faint glow, stars that drift a little from frame to frame,
 // and sensor noise everywhere, so that the encoder has real work.
-QImage starField(int width, int height, int index)
+QImage starField(int width, int height, int index, int noise)
 {
     QImage image(width, height, QImage::Format_RGB32);
-    quint32 noise = 0x9e3779b9u + quint32(index) * 7919u;
+    quint32 state = 0x9e3779b9u + quint32(index) * 7919u;
     for (int y = 0; y < height; ++y) {
         auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
         const int glow = 10 + 14 * y / height;
         for (int x = 0; x < width; ++x) {
-            // Sensor noise of a few levels, roughly as a gain-up camera shows it.
-            const quint32 bits = xorshift(noise);
-            const int n = int(bits & 7) + int((bits >> 3) & 7) - 7;
+            // Sensor noise: the sum of two uniform draws, up to +-noise levels.
+            const quint32 bits = xorshift(state);
+            const int n =
+                int(bits % quint32(noise + 1)) + int((bits >> 16) % quint32(noise + 1)) - noise;
             const int v = std::clamp(glow + n, 0, 255);
             row[x] = qRgb(v, v, std::min(255, v + 4));
         }
@@ -367,6 +371,9 @@ int main(int argc, char **argv)
                                ? 5.0
                                : option(QStringLiteral("--seconds")).toDouble();
     const QString only = option(QStringLiteral("--only"));
+    const int noise = option(QStringLiteral("--noise")).isEmpty()
+                          ? 7
+                          : std::max(0, option(QStringLiteral("--noise")).toInt());
     const QByteArray presetName = option(QStringLiteral("--preset")).toUtf8();
     const QByteArray tuneName = option(QStringLiteral("--tune")).toUtf8();
     const bool viewerLoad = !args.contains(QStringLiteral("--no-viewer-load"));
@@ -378,8 +385,10 @@ int main(int argc, char **argv)
     });
 
     QTemporaryDir dir;
-    std::printf("Video writer, %.0f s of frames per resolution, offered in real time%s; %u cores\n",
-                seconds, viewerLoad ? " while the main thread decodes and scales each one" : "",
+    std::printf("Video writer, %.0f s of frames per resolution (star field, noise +-%d), offered "
+                "in real time%s; %u cores\n",
+                seconds, noise,
+                viewerLoad ? " while the main thread decodes and scales each one" : "",
                 std::thread::hardware_concurrency());
     std::printf("%-10s %3s %7s %-21s %-24s %7s %7s %7s %9s %9s %9s %10s %7s | %11s %9s %7s\n",
                 "size", "fps", "JPEG KB", "x264 preset/tune", "H.264 profile, level", "offered",
@@ -393,7 +402,7 @@ int main(int argc, char **argv)
         std::vector<QByteArray> jpegs;
         qint64 jpegBytes = 0;
         for (int i = 0; i < kDistinctFrames; ++i) {
-            jpegs.push_back(toJpeg(starField(r.width, r.height, i)));
+            jpegs.push_back(toJpeg(starField(r.width, r.height, i, noise)));
             jpegBytes += jpegs.back().size();
         }
 
