@@ -41,22 +41,38 @@ void JpegDecoder::resetHandle()
 
 QImage JpegDecoder::decode(QByteArrayView jpeg)
 {
+    // A fresh handle for every picture, a few microseconds next to the
+    // decode: libjpeg keeps the tables of one picture for the next, and a
+    // picture that lacks one would borrow it from whatever came before.
+    resetHandle();
     const QSize size = peekSize(jpeg);
     if (size.isEmpty() || qint64(size.width()) * size.height() > kMaxPixels)
         return {};
     QImage image(size, QImage::Format_RGB32);
     if (image.isNull())
         return {};
-    // Format_RGB32 is 0xffRRGGBB in native byte order: B, G, R, A in memory
-    // on little-endian machines. libjpeg-turbo fills the alpha byte with 0xff.
-    const int format = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF_BGRA : TJPF_ARGB;
-    const int result = tjDecompress2(
-        static_cast<tjhandle>(m_handle), reinterpret_cast<const unsigned char *>(jpeg.data()),
-        static_cast<unsigned long>(jpeg.size()), image.bits(), size.width(),
-        int(image.bytesPerLine()), size.height(), format, 0);
+    const auto decompress = [&] {
+        // Format_RGB32 is 0xffRRGGBB in native byte order: B, G, R, A in
+        // memory on little-endian machines. libjpeg-turbo fills the alpha
+        // byte with 0xff.
+        const int format = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF_BGRA : TJPF_ARGB;
+        return tjDecompress2(static_cast<tjhandle>(m_handle),
+                             reinterpret_cast<const unsigned char *>(jpeg.data()),
+                             static_cast<unsigned long>(jpeg.size()), image.bits(), size.width(),
+                             int(image.bytesPerLine()), size.height(), format, 0);
+    };
+    if (decompress() == 0)
+        return image;
     // A warning (a damaged but readable picture) still gives an image, as
     // the system decoders do; a fatal error gives none.
-    if (result != 0 && tjGetErrorCode(static_cast<tjhandle>(m_handle)) != TJERR_WARNING)
+    if (!m_handle || tjGetErrorCode(static_cast<tjhandle>(m_handle)) != TJERR_WARNING)
         return {};
+    // But libjpeg-turbo 2.1 goes on calling it a warning when a fatal error
+    // followed the warning, and then the rows after the error are never
+    // written. Decode once more over mid-grey, from a clean state, so that
+    // whatever the data does not cover is grey and not old memory.
+    image.fill(qRgb(128, 128, 128));
+    resetHandle();
+    decompress();
     return image;
 }

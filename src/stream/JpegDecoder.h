@@ -9,13 +9,17 @@
 // image owns its pixels and shares nothing with the input bytes.
 //
 // Pictures larger than kMaxPixels are refused before any pixel memory is
-// taken, so a header that declares 65535 x 65535 costs nothing. One decoder
-// per thread; it keeps its libjpeg-turbo handle between calls.
+// taken, so a header that declares 65535 x 65535 costs nothing. A damaged
+// picture that still decodes shows mid-grey wherever its data gave out, never
+// memory it did not write. Each picture is decoded from a clean state: what
+// one picture's tables define never leaks into the next. One decoder per
+// thread.
 class JpegDecoder
 {
 public:
-    // 8192 x 8192: twice the pixels of the box's largest picture.
-    static constexpr qint64 kMaxPixels = 8192LL * 8192LL;
+    // 4096 x 4096: twice the pixels of the box's largest picture (3840 x
+    // 2160), 64 MiB of RGB32.
+    static constexpr qint64 kMaxPixels = 4096LL * 4096LL;
 
     JpegDecoder();
     ~JpegDecoder();

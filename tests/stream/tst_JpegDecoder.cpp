@@ -51,6 +51,15 @@ QByteArray withDeclaredSize(QByteArray jpeg, int width, int height)
     return jpeg;
 }
 
+// The picture without its quantisation tables (every DQT segment cut out).
+QByteArray withoutQuantTables(QByteArray jpeg)
+{
+    qsizetype at;
+    while ((at = jpeg.indexOf("\xFF\xDB")) >= 0)
+        jpeg.remove(at, 2 + (uchar(jpeg[at + 2]) << 8 | uchar(jpeg[at + 3])));
+    return jpeg;
+}
+
 size_t heapInUse()
 {
     const struct mallinfo2 info = mallinfo2();
@@ -70,6 +79,8 @@ private Q_SLOTS:
     void refusesHugePicturesFromTheHeaderAlone();
     void truncatedPictureStillDecodes();
     void oneDecoderServesManyPictures();
+    void damagedPictureShowsGreyNotOldMemory();
+    void noPictureBorrowsTheTablesOfAnother();
 };
 
 void tst_JpegDecoder::decodesLikeTheSystemDecoder_data()
@@ -143,7 +154,8 @@ void tst_JpegDecoder::refusesHugePicturesFromTheHeaderAlone()
 {
     const QByteArray jpeg = testimages::jpeg(32, 32, 1);
     JpegDecoder decoder;
-    for (const QSize size : {QSize(65500, 65500), QSize(8193, 8192), QSize(60000, 2000)}) {
+    for (const QSize size :
+         {QSize(65500, 65500), QSize(8192, 8192), QSize(4097, 4096), QSize(60000, 2000)}) {
         const QByteArray huge = withDeclaredSize(jpeg, size.width(), size.height());
         QCOMPARE(decoder.peekSize(huge), size);
         const size_t before = heapInUse();
@@ -180,6 +192,60 @@ void tst_JpegDecoder::oneDecoderServesManyPictures()
         QCOMPARE(maxDifference(image, QImage::fromData(jpeg).convertToFormat(QImage::Format_RGB32)),
                  0);
     }
+}
+
+void tst_JpegDecoder::damagedPictureShowsGreyNotOldMemory()
+{
+    // A progressive picture cut short: at many cuts libjpeg-turbo 2.1 calls
+    // the failure a warning, as for any truncated picture, and yet leaves
+    // rows it never wrote.
+    const QByteArray jpeg = encode(testimages::picture(64, 64, 3), 90, true);
+    const QRgb oldColours[2] = {qRgb(1, 2, 3), qRgb(250, 3, 251)};
+    JpegDecoder decoder;
+    int decoded = 0;
+    for (qsizetype cut = 160; cut < jpeg.size(); cut += 23) {
+        QImage pictures[2];
+        for (int i = 0; i < 2; ++i) {
+            // Freed memory of the picture's size, in a colour no decode
+            // makes, where the allocator will likely find the next picture.
+            {
+                QImage old(64, 64, QImage::Format_RGB32);
+                old.fill(oldColours[i]);
+            }
+            pictures[i] = decoder.decode(QByteArrayView(jpeg).first(cut));
+        }
+        QCOMPARE(pictures[1], pictures[0]);
+        if (pictures[0].isNull())
+            continue;
+        ++decoded;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x) {
+                const QRgb p = pictures[0].pixel(x, y);
+                QVERIFY2(p != oldColours[0] && p != oldColours[1],
+                         qPrintable(QStringLiteral("cut at %1").arg(cut)));
+            }
+    }
+    QVERIFY(decoded > 0);
+
+    // A baseline picture cut short keeps the rows its data covers.
+    const QByteArray baseline = encode(testimages::picture(64, 64, 3), 90, false);
+    const QImage whole = decoder.decode(baseline);
+    QCOMPARE(
+        decoder.decode(QByteArrayView(baseline).first(baseline.size() * 3 / 4)).copy(0, 0, 64, 8),
+        whole.copy(0, 0, 64, 8));
+}
+
+void tst_JpegDecoder::noPictureBorrowsTheTablesOfAnother()
+{
+    // libjpeg keeps a picture's tables for the next one it reads; a part
+    // without its own must not decode with those of the frame before it.
+    const QByteArray jpeg = testimages::jpeg(32, 24, 4);
+    const QByteArray tableless = withoutQuantTables(jpeg);
+    QVERIFY(tableless.size() < jpeg.size());
+    JpegDecoder decoder;
+    QCOMPARE(decoder.decode(jpeg).size(), QSize(32, 24));
+    QVERIFY(decoder.decode(tableless).isNull());
+    QCOMPARE(decoder.decode(jpeg).size(), QSize(32, 24));
 }
 
 QTEST_GUILESS_MAIN(tst_JpegDecoder)
