@@ -11,9 +11,6 @@ namespace
 // Servers put up to this many dashes before the boundary ("--", plus any the
 // Content-Type already declared).
 constexpr qsizetype kMaxDashes = 16;
-// Blank bytes after a part's declared length are held at most this long while
-// waiting for the delimiter; past it they are handed on as body bytes.
-constexpr qsizetype kMaxBlankHold = 64 * 1024;
 
 bool isBlank(QByteArrayView bytes)
 {

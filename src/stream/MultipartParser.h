@@ -22,8 +22,10 @@
 // chunks; a part's last bytes are never held back once its declared length
 // is reached, so a frame is not delayed until the next delimiter arrives.
 //
-// Not thread-safe; one instance per transfer. Memory held between calls is
-// bounded by kMaxHeaderBytes plus a delimiter's length.
+// Not thread-safe; one instance per transfer. Memory held between calls
+// (heldBytes) is bounded: by kMaxHeaderBytes while reading a part's headers,
+// by kMaxBlankHold while blank bytes after a complete part wait for the
+// delimiter, otherwise by a delimiter line's length; each plus the boundary.
 class MultipartParser
 {
 public:
@@ -34,6 +36,9 @@ public:
     };
 
     static constexpr qsizetype kMaxHeaderBytes = 16 * 1024;
+    // Blank bytes after a part's declared length are held at most this long
+    // while waiting for the delimiter; past it they are handed on as body.
+    static constexpr qsizetype kMaxBlankHold = 64 * 1024;
 
     // boundary: the Content-Type's boundary parameter, as declared.
     // An empty boundary makes the whole body one part of declaredLength.
@@ -49,6 +54,8 @@ public:
     void finish();
 
     qint64 partCount() const { return m_partCount; }
+    // Bytes carried over to the next feed.
+    qsizetype heldBytes() const { return m_pending.size(); }
 
 private:
     enum class State { Preamble, Headers, Body, Single };
