@@ -79,6 +79,9 @@ void MainWindow::connectActions()
             [this] { m_controller->clickStatusBtn(m_ui->statusBtn); });
     connect(m_ui->photoBtn, &QPushButton::clicked, m_controller.get(),
             [this] { m_controller->clickPhotoBtn(m_ui->photoBtn); });
+    for (QPushButton *modeBtn : modeButtons())
+        connect(modeBtn, &QPushButton::clicked, m_controller.get(),
+                [this, modeBtn] { m_controller->clickModeBtn(modeBtn); });
 
     // MARK: - ViewController_Controls.cpp, ViewController_Shortcuts.cpp
     ViewController *c = m_controller.get();

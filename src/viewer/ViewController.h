@@ -7,6 +7,7 @@
 #include "viewer/ViewerServices.h"
 
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QObject>
 #include <QPointer>
@@ -125,9 +126,42 @@ public:
     platform::ScheduledTimer *tipsLabTimer() const { return m_tipsLabTimer.get(); } // may be null
 
     // MARK: - ViewController_Capture.cpp: capture modes
+    // The values of cameraStyleType.
+    static constexpr qint64 kPhotoMode = 0;
+    static constexpr qint64 kVideoMode = 1;
+    static constexpr qint64 kTimeLapseMode = 2;
+    static constexpr qint64 kDenoisingMode = 3;
+    static constexpr int kRecordingLimitSeconds = 3600;
+    static constexpr std::chrono::milliseconds kRecordingClockInterval{1000};
+    static constexpr std::chrono::milliseconds kTimeLapseInterval{625};
+    // A mode button's action: it swaps title and tag with currentModeBtn, and
+    // its tag becomes the mode. Refused with "Recording..." while recording.
+    void clickModeBtn(QPushButton *sender);
     // The capture button's action; sender is the button, or null when the
-    // controller ends a recording itself.
+    // controller ends a recording itself. Photo mode: the next frame is saved.
+    // Video and time-lapse mode: starts or stops a recording, which starts
+    // only with a frame size to record at and a save folder to write to.
     void clickPhotoBtn(QObject *sender);
+    void switchTimer(bool on); // the recording clock; off shows "00:00", hidden
+    // A tick of the recording clock; the tick after kRecordingLimitSeconds
+    // ends the recording.
+    void updateProgress();
+    void setTimeLapsePhotographyTimer(); // sampling on while recording, else off
+    void setIsTimeLapseGetImg();         // the sampling timer's action
+    // Opens the video writer at path, sized photoSize, at recordingFps. True
+    // when the file was created; the answer is known before this returns.
+    bool startRecordingWithFileUrl(const QString &path);
+    // Finishes the running recording's file, later and off the main thread.
+    // A failure, once known, is shown as an alert naming the file.
+    void stopRecording();
+    // Writes image to fileName whole or not at all: JPEG at the highest
+    // quality when the name ends in ".jpg", PNG otherwise. True when written.
+    static bool saveImage(const QImage &image, const QString &fileName);
+    static int recordingFps(qint64 cameraStyleType, QSizeF photoSize);
+    void setRecordTime(int seconds) { m_recordTime = seconds; }
+    // Null while no recording runs (the sampling timer: no time-lapse one).
+    platform::ScheduledTimer *timer() const { return m_timer.get(); }
+    platform::ScheduledTimer *timeLapseGetImgTimer() const { return m_timeLapseGetImgTimer.get(); }
 
     // MARK: - ViewController_Controls.cpp: camera settings
     // Actions of the window's controls, each given the control that sent it.
@@ -156,13 +190,18 @@ public:
     void mouseClickFocusWithValue(const QString &value);
 
 private:
-    // MARK: - ViewController_Frames.cpp
+    // MARK: - ViewController_FrameCapture.cpp
     FrameStep frameCaptureStep(const QImage &image);
 
     ViewOutlets m_outlets;
     ViewerServices m_services;
 
-    // Capture state.
+    // MARK: - ViewController_Capture.cpp
+    void setPhotoBtnImage(const QString &name);
+    void startCapture();
+    void stopCapture();
+    void recordingDidNotComplete(const QString &path);
+    QString m_recordingPath; // the file of the running recording
     std::unique_ptr<platform::ScheduledTimer> m_timeLapseGetImgTimer;
     bool m_isTimeLapseGetImg = false;
     qint64 m_cameraStyleType = 0; // 0 photo, 1 video, 2 time-lapse, 3 denoising
@@ -179,7 +218,7 @@ private:
 
     // MARK: - ViewController_SaveLocation.cpp
     void showSaveFolder();
-    QString m_filePathStr;              // the save folder; null while none is set
+    QString m_filePathStr;             // the save folder; null while none is set
     bool m_isChoosingSavePath = false; // the folder chooser is open
 
     // MARK: - ViewController_Shortcuts.cpp

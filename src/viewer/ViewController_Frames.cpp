@@ -30,10 +30,3 @@ void ViewController::cameraFPS(qint64 framesInLastSecond)
     if (m_outlets.fpsLab)
         m_outlets.fpsLab->setText(QStringLiteral("FPS:%1").arg(framesInLastSecond));
 }
-
-ViewController::FrameStep ViewController::frameCaptureStep(const QImage &)
-{
-    // Photos and recordings take their frames here once capture is wired in;
-    // until then every frame goes on to size tracking.
-    return FrameStep::Continue;
-}
