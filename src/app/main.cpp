@@ -51,9 +51,7 @@ int main(int argc, char **argv)
     }
 
     AppDelegate delegate;
-    app.setQuitOnLastWindowClosed(delegate.applicationShouldTerminateAfterLastWindowClosed());
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
-                     &AppDelegate::applicationWillTerminate);
+    delegate.attachTo(app);
     appstyle::apply(app);
 
     // The platform services outlive the window, which is destroyed first.
