@@ -3,6 +3,7 @@
 #include "platform/CameraAddress.h"
 #include "support/LoopbackServer.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -70,7 +71,7 @@ struct Outcomes {
     {
         return [this](bool success) {
             ++calls;
-            offMainThread += QThread::currentThread() != qApp->thread();
+            offMainThread += QThread::currentThread() != QCoreApplication::instance()->thread();
             last = success;
         };
     }
@@ -78,7 +79,7 @@ struct Outcomes {
 
 bool isMainThread()
 {
-    return QThread::currentThread() == qApp->thread();
+    return QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
 void pointAt(const LoopbackServer &server)
@@ -524,7 +525,7 @@ void tst_RequestManager::sharedManagerAcrossThreads()
         QVERIFY(thread->wait(10000));
     for (RequestManager *manager : seen)
         QCOMPARE(manager, &RequestManager::sharedManager());
-    QCOMPARE(RequestManager::sharedManager().thread(), qApp->thread());
+    QCOMPARE(RequestManager::sharedManager().thread(), QCoreApplication::instance()->thread());
 }
 
 void tst_RequestManager::commandFromWorkerThread()
