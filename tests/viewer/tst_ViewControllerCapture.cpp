@@ -132,6 +132,7 @@ private Q_SLOTS:
     void photoDueAcrossAModeChangeIsStillAJpeg();
     void duePhotoTakesTheFrameFromTheRecording();
     void denoisingCapturesNothing();
+    void captureWithoutASaveFolderIsSkipped();
 
     void videoRecordingStartsAndStops();
     void clockCountsAndStopsAfterTheHour();
@@ -400,6 +401,34 @@ void tst_ViewControllerCapture::denoisingCapturesNothing()
     QCOMPARE(rig.c.timer(), nullptr);
     QVERIFY(!writer().isRecording());
     QVERIFY(rig.files(QStringLiteral("*")).isEmpty());
+}
+
+void tst_ViewControllerCapture::captureWithoutASaveFolderIsSkipped()
+{
+    ViewerFakes fakes(ViewerFakes::Store::NoneStored);
+    MainWindow window(fakes.services());
+    ViewController &c = window.controller();
+    c.cameraBufferImage(testimages::picture(320, 240));
+
+    // A photo: the request is used up by the next frame, and nothing is written.
+    QTest::mouseClick(window.form().photoBtn, Qt::LeftButton);
+    QVERIFY(c.isSnapshot());
+    c.cameraBufferImage(testimages::picture(320, 240, 1));
+    QVERIFY(!c.isSnapshot());
+    QVERIFY(window.form().tipsLab->text().isEmpty());
+
+    // A recording does not start.
+    QTest::mouseClick(window.form().modeBtn1, Qt::LeftButton);
+    QTest::mouseClick(window.form().photoBtn, Qt::LeftButton);
+    QVERIFY(!c.isVideo());
+    QCOMPARE(c.timer(), nullptr);
+    QVERIFY(!writer().isRecording());
+    QVERIFY(window.form().tipsLab->text().isEmpty());
+
+    // Each press asked for a folder, a second later.
+    const QString prompt = QStringLiteral("Please select the file save location.");
+    QTRY_COMPARE(fakes.alerts.informativeTexts(), (QStringList{prompt, prompt}));
+    QVERIFY(QDir(fakes.saveFolder.path()).isEmpty());
 }
 
 void tst_ViewControllerCapture::videoRecordingStartsAndStops()
