@@ -214,14 +214,19 @@ void tst_ImageWritingVideoTool::appendWaitIsBoundedAndQuiet()
                 ++waitLines;
         });
     int accepted = 0;
+    QElapsedTimer elapsed;
+    elapsed.start();
     for (int i = 0; i < 20; ++i)
         accepted +=
             tool.appendToAdapter(input, pixelBufferRefWithSize(image, QSizeF(64, 64)), {2, 20});
+    const qint64 elapsedMs = elapsed.elapsed();
     qInstallMessageHandler(previous);
     // Every call gave up (nothing drained the queue), and the log got one
-    // line for the twenty waits, not one per try.
+    // line a second at most for the twenty waits, not one per try.
     QCOMPARE(accepted, 0);
-    QCOMPARE(waitLines, 1);
+    QVERIFY(waitLines >= 1);
+    QVERIFY2(waitLines <= 1 + elapsedMs / 1000,
+             qPrintable(QStringLiteral("%1 lines in %2 ms").arg(waitLines).arg(elapsedMs)));
 
     gate.open();
     bool completed = false;
