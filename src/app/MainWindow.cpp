@@ -4,8 +4,11 @@
 
 #include "platform/Controls.h"
 #include "platform/ImageAssets.h"
+#include "platform/Settings.h"
 #include "viewer/ResolutionTable.h"
 #include "viewer/ViewController.h"
+
+#include <QCloseEvent>
 
 #include <algorithm>
 
@@ -32,8 +35,10 @@ MainWindow::MainWindow(ViewerServices services, QWidget *parent)
     outlets.timeLab = m_ui->timeLab;
     outlets.tipsLab = m_ui->tipsLab;
     outlets.openFileBtn = m_ui->openFileBtn;
+    m_settings = services.settings;
     m_controller = std::make_unique<ViewController>(outlets, services);
     connectActions();
+    restoreWindowGeometry();
 }
 
 MainWindow::~MainWindow() = default;
@@ -107,4 +112,25 @@ void MainWindow::connectActions()
             [this, c] { c->clickChooseSaveLocation(m_ui->chooseFolderBtn); });
     connect(m_ui->openFileBtn, &QPushButton::clicked, c,
             [this, c] { c->clickOpenFileBtn(m_ui->openFileBtn); });
+}
+
+namespace
+{
+const QString kWindowGeometryKey = QStringLiteral("window/geometry");
+}
+
+void MainWindow::restoreWindowGeometry()
+{
+    // Where the window was last time; a first start keeps the form's size.
+    if (!m_settings)
+        return;
+    if (const auto stored = m_settings->stringForKey(kWindowGeometryKey))
+        restoreGeometry(QByteArray::fromBase64(stored->toLatin1()));
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_settings)
+        m_settings->setString(kWindowGeometryKey, QString::fromLatin1(saveGeometry().toBase64()));
+    QMainWindow::closeEvent(event);
 }

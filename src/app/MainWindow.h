@@ -31,10 +31,15 @@ public:
     // Every button whose click changes the capture mode, currentModeBtn first.
     QList<QPushButton *> modeButtons() const;
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void fillControls();
     void connectActions();
+    void restoreWindowGeometry();
 
     std::unique_ptr<Ui::MainWindow> m_ui;
+    platform::Settings *m_settings = nullptr; // the window's size and place; may be null
     std::unique_ptr<ViewController> m_controller;
 };

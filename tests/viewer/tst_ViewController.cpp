@@ -26,6 +26,7 @@ private Q_SLOTS:
     void everyFrameIsShown();
     void frameRateLabel();
     void stoppedStreamReportsZero();
+    void windowSizeIsRememberedBetweenRuns();
 
 private:
     LoopbackServer *m_silentServer = nullptr;
@@ -143,6 +144,22 @@ void tst_ViewController::stoppedStreamReportsZero()
     CameraBuffer::shareInstance().stopTaskWiFiBox();
     // The stream client's one-second timer keeps reporting while stopped.
     QTRY_COMPARE_WITH_TIMEOUT(window.form().fpsLab->text(), QStringLiteral("FPS:0"), 5000);
+}
+
+void tst_ViewController::windowSizeIsRememberedBetweenRuns()
+{
+    ViewerFakes fakes;
+    {
+        MainWindow window(fakes.services());
+        window.show();
+        window.resize(1111, 666);
+        QTRY_COMPARE(window.size(), QSize(1111, 666));
+        window.close();
+    }
+    QVERIFY(fakes.settings.stringForKey(QStringLiteral("window/geometry")).has_value());
+
+    MainWindow next(fakes.services());
+    QCOMPARE(next.size(), QSize(1111, 666));
 }
 
 QTEST_MAIN(tst_ViewController)
