@@ -17,32 +17,73 @@
 #include <cstdio>
 #include <memory>
 
-int main(int argc, char **argv)
+namespace
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Orbilens Viewer"));
-    QApplication::setOrganizationName(QStringLiteral("Orbilens"));
-    QApplication::setApplicationVersion(QStringLiteral(ORBILENS_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("orbilens-viewer"));
 
-    QCommandLineParser parser;
+struct Options {
+    QCommandLineOption cameraUrl{
+        QStringLiteral("camera-url"),
+        QStringLiteral(
+            "Base URL of the camera box, http://HOST:PORT (default: the box's own address)."),
+        QStringLiteral("URL")};
+    QCommandLineOption assumeNetwork{
+        QStringLiteral("assume-network"),
+        QStringLiteral("Behave as if this computer had joined the Wi-Fi network NAME instead of "
+                       "asking the Wi-Fi interface (for demos against the simulator)."),
+        QStringLiteral("NAME")};
+};
+
+void describeApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Orbilens Viewer"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Orbilens"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORBILENS_VERSION));
+}
+
+void addOptions(QCommandLineParser &parser, const Options &options)
+{
     parser.setApplicationDescription(QStringLiteral(
         "Live view, camera controls and capture for the Orbilens Wi-Fi camera box."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption cameraUrl(
-        QStringLiteral("camera-url"),
-        QStringLiteral(
-            "Base URL of the camera box, http://HOST:PORT (default: the box's own address)."),
-        QStringLiteral("URL"));
-    parser.addOption(cameraUrl);
-    const QCommandLineOption assumeNetwork(
-        QStringLiteral("assume-network"),
-        QStringLiteral("Behave as if this computer had joined the Wi-Fi network NAME instead of "
-                       "asking the Wi-Fi interface (for demos against the simulator)."),
-        QStringLiteral("NAME"));
-    parser.addOption(assumeNetwork);
+    parser.addOption(options.cameraUrl);
+    parser.addOption(options.assumeNetwork);
+}
+
+// --help and --version answer without a display, as on a remote shell.
+bool asksForHelpOrVersion(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "-h" || arg == "--help" || arg == "-v" || arg == "--version" || arg == "-?")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const Options options;
+    if (asksForHelpOrVersion(argc, argv)) {
+        QCoreApplication core(argc, argv);
+        describeApplication();
+        QCommandLineParser parser;
+        addOptions(parser, options);
+        parser.process(core); // prints and exits
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    describeApplication();
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.orbilens.Viewer"));
+
+    QCommandLineParser parser;
+    addOptions(parser, options);
     parser.process(app);
+    const QCommandLineOption &cameraUrl = options.cameraUrl;
+    const QCommandLineOption &assumeNetwork = options.assumeNetwork;
 
     if (parser.isSet(cameraUrl) && !CameraAddress::setBaseUrl(QUrl(parser.value(cameraUrl)))) {
         std::fprintf(stderr, "orbilens-viewer: --camera-url wants http://HOST:PORT, not %s\n",
