@@ -4,7 +4,7 @@
 // CPU per frame. Then encodes the same frames with the ffmpeg command line
 // (libx264, same preset and tuning) for comparison.
 //
-//   bench_video_writer [--seconds S] [--only WxH] [--preset P --tune T]
+//   bench_video_writer [--seconds S] [--only WxH] [--preset P --tune T [--crf N]]
 //                      [--noise LEVELS] [--no-viewer-load] [--no-ffmpeg]
 //
 // The frames are a star field with sensor noise of up to +-LEVELS (default
@@ -297,6 +297,10 @@ FfmpegRun runFfmpeg(const Resolution &r, int fps, int frames, const std::vector<
                                      "-f",     "rawvideo",     "-pix_fmt",  "bgra",       "-s",
                                      size,     "-r",           rate,        "-i",         "pipe:0",
                                      "-c:v",   "libx264",      "-preset",   preset.preset};
+    if (preset.crf > 0) {
+        args.push_back("-crf");
+        args.push_back(std::to_string(preset.crf));
+    }
     if (preset.tune && *preset.tune) {
         args.push_back("-tune");
         args.push_back(preset.tune);
@@ -390,7 +394,7 @@ int main(int argc, char **argv)
                 seconds, noise,
                 viewerLoad ? " while the main thread decodes and scales each one" : "",
                 std::thread::hardware_concurrency());
-    std::printf("%-10s %3s %7s %-21s %-24s %7s %7s %7s %9s %9s %9s %10s %7s | %11s %9s %7s\n",
+    std::printf("%-10s %3s %7s %-28s %-24s %7s %7s %7s %9s %9s %9s %10s %7s | %11s %9s %7s\n",
                 "size", "fps", "JPEG KB", "x264 preset/tune", "H.264 profile, level", "offered",
                 "written", "dropped", "cpu/frame", "main/frm", "worst call", "viewer/frm", "Mbit/s",
                 "ffmpeg cpu/f", "ffmpeg fps", "Mbit/s");
@@ -408,7 +412,8 @@ int main(int argc, char **argv)
 
         EncoderPreset preset = EncoderPreset::forFrameSize(r.width, r.height);
         if (!presetName.isEmpty())
-            preset = {presetName.constData(), tuneName.constData()};
+            preset = {presetName.constData(), tuneName.constData(),
+                      option(QStringLiteral("--crf")).toInt()};
         ImageWritingVideoTool::Options options;
         options.encoderPreset = preset;
 
@@ -423,9 +428,10 @@ int main(int argc, char **argv)
 
         const std::string presetText = std::string(preset.preset) +
                                        (preset.tune && *preset.tune ? "/" : "") +
-                                       (preset.tune ? preset.tune : "");
+                                       (preset.tune ? preset.tune : "") +
+                                       (preset.crf > 0 ? " crf " + std::to_string(preset.crf) : "");
         std::printf(
-            "%-10s %3d %7lld %-21s %-24s %7d %7d %7d %7.1fms %7.1fms %7.1fms %8.1fms %7.1f | ",
+            "%-10s %3d %7lld %-28s %-24s %7d %7d %7d %7.1fms %7.1fms %7.1fms %8.1fms %7.1f | ",
             qPrintable(name), fps, jpegBytes / kDistinctFrames / 1024, presetText.c_str(),
             writer.profile.c_str(), writer.offered, writer.written,
             writer.offered - writer.accepted, writer.writerCpuMsPerFrame,

@@ -128,8 +128,9 @@ bool VideoFileEncoder::open(int fd, int width, int height, int fps, EncoderPrese
     m_codec->pix_fmt = AV_PIX_FMT_YUV420P;
     m_codec->time_base = AVRational{1, fps};
     m_codec->framerate = AVRational{fps, 1};
-    // One key frame per second of the file, so that players seek well.
-    m_codec->gop_size = fps;
+    // A key frame every two seconds of the file: players seek well enough,
+    // and a noisy sky makes every key frame expensive.
+    m_codec->gop_size = 2 * fps;
     m_codec->color_range = AVCOL_RANGE_MPEG;
     m_codec->colorspace = AVCOL_SPC_BT709;
     m_codec->color_primaries = AVCOL_PRI_BT709;
@@ -139,6 +140,8 @@ bool VideoFileEncoder::open(int fd, int width, int height, int fps, EncoderPrese
     av_opt_set(m_codec->priv_data, "preset", preset.preset, 0);
     if (preset.tune && *preset.tune)
         av_opt_set(m_codec->priv_data, "tune", preset.tune, 0);
+    if (preset.crf > 0)
+        av_opt_set_double(m_codec->priv_data, "crf", preset.crf, 0);
     ret = avcodec_open2(m_codec.get(), codec, nullptr);
     if (ret < 0)
         return fail(QStringLiteral("libx264"), ret);
