@@ -11,7 +11,8 @@
 // sizes at 8 or 10 fps (32 to 66 Mpx/s): they get ultrafast, which encodes
 // them at about three fifths of superfast's CPU. 3840 x 2160 also gives up
 // a little quality (rate factor 26): with a noisy sky most of the encoder's
-// time goes into coding the noise, and this takes a quarter of it off.
+// time goes into coding the noise, and this takes a sixth to a quarter of it
+// off.
 EncoderPreset EncoderPreset::forFrameSize(int width, int height)
 {
     const long long pixels = static_cast<long long>(width) * height;
