@@ -8,7 +8,11 @@
 namespace
 {
 constexpr qint64 kReadChunk = 256 * 1024;
-}
+// What the network layer may read ahead of the parser. Without a limit its
+// own thread reads as fast as the server sends, and whatever the main thread
+// has not yet taken piles up in memory, without bound.
+constexpr qint64 kReadAhead = 4 * kReadChunk;
+} // namespace
 
 StreamTask::StreamTask(QNetworkAccessManager &manager, QUrl url, Handlers handlers, QObject *parent)
     : QObject(parent), m_manager(manager), m_url(std::move(url)), m_handlers(std::move(handlers))
@@ -34,6 +38,7 @@ void StreamTask::resume()
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     m_reply = m_manager.get(request);
+    m_reply->setReadBufferSize(kReadAhead);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &StreamTask::onMetaData);
     connect(m_reply, &QNetworkReply::readyRead, this, &StreamTask::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &StreamTask::onFinished);

@@ -2,6 +2,8 @@
 #include "stream/StreamTask.h"
 
 #include "support/LoopbackServer.h"
+#include "support/ProcessFigures.h"
+#include "support/ThreadedServer.h"
 
 #include <QNetworkAccessManager>
 #include <QTcpServer>
@@ -111,6 +113,7 @@ private Q_SLOTS:
     void serverDroppingTheConnectionEndsOnce();
     void refusedConnectionEndsOnce();
     void deletingARunningTaskReportsNothing();
+    void fastServerDoesNotPileUpBehindABusyMainThread();
 
 private:
     QNetworkAccessManager m_manager;
@@ -338,6 +341,41 @@ void tst_StreamTask::deletingARunningTaskReportsNothing()
     QCOMPARE(r.ends, 0);
     QTRY_VERIFY(server.sockets().value(0).isNull() ||
                 server.sockets().value(0)->state() != QAbstractSocket::ConnectedState);
+}
+
+void tst_StreamTask::fastServerDoesNotPileUpBehindABusyMainThread()
+{
+    // A server on threads of its own sends 256 MiB as fast as it can, one
+    // endless part; the main thread takes a while over every read, as it
+    // does when it decodes and shows frames. What the network layer reads
+    // ahead must wait in the kernel, not in this process's memory.
+    constexpr qint64 kMiB = 1024 * 1024;
+    constexpr qint64 kTotal = 256 * kMiB;
+    const QByteArray block(256 * 1024, 'x');
+    ThreadedServer server([&](const QByteArray &) {
+        return ThreadedServer::Answer{
+            head(Transfer::CloseDelimited, kStreamType, 0) +
+                "--myboundary\r\nContent-Type: image/jpeg\r\n\r\n",
+            [&](qint64 written) { return written < kTotal ? block : QByteArray(); }};
+    });
+    qint64 received = 0;
+    const qint64 heapStart = processfigures::heapInUse();
+    qint64 heapPeak = heapStart;
+    int ends = 0;
+    StreamTask::Handlers handlers{{},
+                                  [&](QByteArrayView bytes) {
+                                      received += bytes.size();
+                                      heapPeak = std::max(heapPeak, processfigures::heapInUse());
+                                      QThread::usleep(500);
+                                  },
+                                  [&](QNetworkReply::NetworkError) { ++ends; }};
+    QPointer<StreamTask> task = new StreamTask(
+        m_manager, QUrl(server.baseUrl() + "/?action=stream"), std::move(handlers), nullptr);
+    task->resume();
+    QTRY_VERIFY_WITH_TIMEOUT(ends == 1, 120000);
+    QVERIFY(received >= kTotal);
+    QVERIFY2(heapPeak - heapStart < 32 * kMiB,
+             qPrintable(QStringLiteral("%1 MiB").arg((heapPeak - heapStart) / kMiB)));
 }
 
 QTEST_GUILESS_MAIN(tst_StreamTask)
