@@ -41,6 +41,22 @@ qint64 parseLength(QByteArrayView value)
     return n;
 }
 
+// Just past the blank line that ends a header block ("\n\r\n" or "\n\n"),
+// or -1. One pass: searching the whole read for each pattern in turn would
+// scan everything after a part's headers once per part, quadratic in a
+// stream of small parts.
+qsizetype headerBlockEnd(QByteArrayView data)
+{
+    for (qsizetype i = data.indexOf('\n'); i >= 0 && i + 1 < data.size();
+         i = data.indexOf('\n', i + 1)) {
+        if (data[i + 1] == '\n')
+            return i + 2;
+        if (data[i + 1] == '\r' && i + 2 < data.size() && data[i + 2] == '\n')
+            return i + 3;
+    }
+    return -1;
+}
+
 QByteArrayView stripDashes(QByteArrayView v)
 {
     while (v.startsWith('-'))
@@ -242,14 +258,8 @@ qsizetype MultipartParser::consumeHeaders(QByteArrayView data)
         end = 2;
     else if (data.startsWith('\n'))
         end = 1;
-    else {
-        const qsizetype crlf = data.indexOf("\n\r\n");
-        const qsizetype lf = data.indexOf("\n\n");
-        if (crlf >= 0 && (lf < 0 || crlf < lf))
-            end = crlf + 3;
-        else if (lf >= 0)
-            end = lf + 2;
-    }
+    else
+        end = headerBlockEnd(data.first(std::min(data.size(), kMaxHeaderBytes)));
     if (end < 0) {
         if (data.size() > kMaxHeaderBytes)
             m_state = State::Preamble; // not headers; look for the next delimiter

@@ -108,7 +108,9 @@ private Q_SLOTS:
 
     void noBoundaryMakesOnePart();
     void endlessHeadersAreSkipped();
+    void overlongHeadersAreSkippedHoweverCut();
     void longPreambleIsSkipped();
+    void manyEmptyPartsInOneRead();
 };
 
 void tst_MultipartParser::boundaryFromContentType_data()
@@ -272,6 +274,54 @@ void tst_MultipartParser::endlessHeadersAreSkipped()
         QCOMPARE(r.parts[0].declared, jpeg.size());
         QCOMPARE(r.parts[0].bytes, jpeg);
     }
+}
+
+void tst_MultipartParser::overlongHeadersAreSkippedHoweverCut()
+{
+    // A header block that does end, but only past the header limit, is no
+    // header block whether it arrives in one read or in many.
+    const QByteArray jpeg = fixtures::frameJpeg(3);
+    QByteArray headers;
+    while (headers.size() <= MultipartParser::kMaxHeaderBytes + 4000)
+        headers += "X-Pad: " + QByteArray(60, 'p') + "\r\n";
+    const QByteArray stream =
+        "--myboundary\r\n" + headers + "\r\n" + fixtures::trickyBody(900) +
+        "\r\n--myboundary\r\nContent-Length: " + QByteArray::number(jpeg.size()) + "\r\n\r\n" +
+        jpeg + "\r\n--myboundary--\r\n";
+    for (qsizetype slice : {qsizetype(1) << 20, qsizetype(4096), qsizetype(97)}) {
+        Recorder r;
+        MultipartParser parser("myboundary", r.handlers());
+        for (qsizetype at = 0; at < stream.size(); at += slice)
+            parser.feed(QByteArrayView(stream).sliced(at, std::min(slice, stream.size() - at)));
+        parser.finish();
+        QCOMPARE(r.parts.size(), 1);
+        QCOMPARE(r.parts[0].bytes, jpeg);
+    }
+}
+
+void tst_MultipartParser::manyEmptyPartsInOneRead()
+{
+    // 100,000 parts of no bytes in one read, then a picture. Finding each
+    // part's header end must not scan the rest of the read again: done that
+    // way this takes minutes, done in one pass milliseconds.
+    constexpr int kEmpty = 100000;
+    const QByteArray empty =
+        "--myboundary\r\nContent-Type: image/jpeg\r\nContent-Length: 0\r\n\r\n\r\n";
+    const QByteArray jpeg = fixtures::frameJpeg(4);
+    QByteArray stream;
+    stream.reserve(empty.size() * kEmpty + jpeg.size() + 200);
+    for (int i = 0; i < kEmpty; ++i)
+        stream += empty;
+    stream += "--myboundary\r\nContent-Length: " + QByteArray::number(jpeg.size()) + "\r\n\r\n" +
+              jpeg + "\r\n--myboundary--\r\n";
+    Recorder r;
+    MultipartParser parser("myboundary", r.handlers());
+    parser.feed(stream);
+    parser.finish();
+    QCOMPARE(r.parts.size(), kEmpty + 1);
+    QCOMPARE(r.parts[kEmpty - 1].declared, 0);
+    QVERIFY(r.parts[kEmpty - 1].bytes.isEmpty());
+    QCOMPARE(r.parts.last().bytes, jpeg);
 }
 
 void tst_MultipartParser::longPreambleIsSkipped()
