@@ -83,6 +83,7 @@ private Q_SLOTS:
     void newFrameSizeEveryFrame();
     void hugeCommandAnswers_data();
     void hugeCommandAnswers();
+    void compressedFloods();
     void endlessCommandAnswers_data();
     void endlessCommandAnswers();
 
@@ -94,7 +95,8 @@ private:
     void switchOnAt(const QString &url);
     // The end of the transfer switched on last was reported once and shows.
     void checkEndedOnce(const LogCapture &log);
-    void checkMemory(const MemoryWatch &watch);
+    // label: what the figures are printed under; the data row's name by default.
+    void checkMemory(const MemoryWatch &watch, const char *label = nullptr);
     // Back to the good server: frames come again, the viewer is connected.
     void checkStreamsAgain();
 
@@ -197,11 +199,11 @@ void tst_HostileServers::checkEndedOnce(const LogCapture &log)
     QVERIFY(showsDisconnectPicture(m_window->form().previewImgeView->image()));
 }
 
-void tst_HostileServers::checkMemory(const MemoryWatch &watch)
+void tst_HostileServers::checkMemory(const MemoryWatch &watch, const char *label)
 {
-    qDebug("memory, %s: %s",
-           QTest::currentDataTag() ? QTest::currentDataTag() : QTest::currentTestFunction(),
-           qPrintable(watch.figures()));
+    if (!label)
+        label = QTest::currentDataTag() ? QTest::currentDataTag() : QTest::currentTestFunction();
+    qDebug("memory, %s: %s", label, qPrintable(watch.figures()));
     QVERIFY2(watch.maxBuffered() <= CameraBuffer::kMaxPartBytes, qPrintable(watch.figures()));
     QVERIFY2(watch.heapGrowth() < kMemoryBound, qPrintable(watch.figures()));
     // AddressSanitizer keeps freed memory in quarantine, resident all along.
@@ -603,6 +605,50 @@ void tst_HostileServers::endlessCommandAnswers()
     RequestManager::sharedManager().setFocusStyle(QStringLiteral("0"), good.completion());
     QTRY_COMPARE_WITH_TIMEOUT(good.calls, 1, 10000);
     QVERIFY(good.last);
+}
+
+void tst_HostileServers::compressedFloods()
+{
+    // 64 MiB that deflate to some 64 KiB. The network layer inflates what
+    // the server encodes; the viewer must not hold what comes out.
+    const auto deflated = [](const QByteArray &head, qsizetype fill) {
+        QByteArray raw = head;
+        raw.append(fill, 'x');
+        return qCompress(raw, 9).mid(4); // zlib's stream, without Qt's length prefix
+    };
+    const QByteArray stream = deflated(partHead(-1), 64 * kMiB);
+    const QByteArray answer = deflated(R"({"result":"0","a":")", 64 * kMiB);
+    const auto encodedHead = [](const QByteArray &type, qsizetype length) {
+        return "HTTP/1.1 200 OK\r\nContent-Type: " + type +
+               "\r\nContent-Encoding: deflate\r\nContent-Length: " + QByteArray::number(length) +
+               "\r\nConnection: close\r\n\r\n";
+    };
+    ThreadedServer server([&](const QByteArray &) {
+        return ThreadedServer::Answer{
+            encodedHead("multipart/x-mixed-replace;boundary=frame", stream.size()),
+            repeated(stream, {}, stream.size())};
+    });
+    switchOff();
+    LogCapture log;
+    MemoryWatch watch;
+    const int framesBefore = m_reports->frames;
+    switchOnAt(server.baseUrl());
+    checkEndedOnce(log);
+    QCOMPARE(m_reports->frames, framesBefore);
+    checkMemory(watch, "deflated stream");
+    checkStreamsAgain();
+
+    setCommandAnswer([answer, encodedHead] {
+        return ThreadedServer::Answer{encodedHead("application/json", answer.size()),
+                                      repeated(answer, {}, answer.size())};
+    });
+    MemoryWatch commandWatch;
+    Outcomes outcomes;
+    RequestManager::sharedManager().setFocusStyle(QStringLiteral("0"), outcomes.completion());
+    QTRY_COMPARE_WITH_TIMEOUT(outcomes.calls, 1, 15000);
+    QVERIFY(!outcomes.last);
+    checkMemory(commandWatch, "deflated command answer");
+    setCommandAnswer(nullptr);
 }
 
 QTEST_MAIN(tst_HostileServers)
