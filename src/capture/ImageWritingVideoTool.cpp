@@ -69,8 +69,9 @@ void ImageWritingVideoTool::writePath(const QString &path, QSizeF writingVideoSi
                            height <= PixelBuffer::kMaxSide && videoFPS >= 1 && videoFPS <= kMaxFps;
     int fd = -1;
     if (encodable && !path.isEmpty()) {
-        // O_EXCL: a capture already at the path is never overwritten.
-        fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+        // O_EXCL: a capture already at the path is never overwritten. Read
+        // too: a file removed while it is written is read back to restore it.
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
                     0666);
     }
     if (withCallbackBlock)
@@ -141,20 +142,38 @@ bool ImageWritingVideoTool::appendToAdapter(VideoWriterInput &adaptor,
 
 void ImageWritingVideoTool::writeCompleteBlock(CompletionCallback callback)
 {
+    FinishReportCallback reportCallback;
+    if (callback)
+        reportCallback = [callback = std::move(callback)](const FinishReport &report) {
+            callback(report.completed ? report.path : QString());
+        };
+    writeCompleteWithReport(std::move(reportCallback));
+}
+
+void ImageWritingVideoTool::writeCompleteWithReport(FinishReportCallback callback)
+{
     reapFinished();
     if (videoWriter)
         finishCurrent(std::move(callback));
 }
 
-void ImageWritingVideoTool::finishCurrent(CompletionCallback callback)
+void ImageWritingVideoTool::finishCurrent(FinishReportCallback callback)
 {
-    // The completion knows only its own path and callback: it runs on the
-    // worker and must not reach into whatever recording runs by then.
-    const QString path = videoWriter->path();
+    // The completion knows only its own input, path and callback: it runs on
+    // the worker and must not reach into whatever recording runs by then.
+    VideoWriterInput *input = videoWriter.get();
     VideoWriterInput::Completion completion;
     if (callback)
-        completion = [path, callback = std::move(callback)](bool completed) {
-            callback(completed ? path : QString());
+        completion = [input, callback = std::move(callback)](bool completed) {
+            // The input calls this from its own worker, so it is alive: it
+            // stays in m_finishing until it is done, after this returns.
+            FinishReport report;
+            report.completed = completed;
+            report.path = input->path();
+            report.keptPath = input->keptPath();
+            report.failure = input->failure();
+            report.removed = input->wasRemoved();
+            callback(report);
         };
     videoWriter->markAsFinished(std::move(completion));
     m_finishing.push_back(std::move(videoWriter));

@@ -37,6 +37,15 @@ public:
     using StartCallback = std::function<void(bool created)>;
     using FrameCallback = std::function<void(bool accepted)>;
     using CompletionCallback = std::function<void(const QString &path)>;
+    // How a recording's file ended up.
+    struct FinishReport {
+        bool completed = false;
+        QString path;         // the recording's file
+        QString keptPath;     // what holds what was written; empty when nothing was kept
+        QString failure;      // why it did not complete; empty when it did
+        bool removed = false; // the file was removed while it was written
+    };
+    using FinishReportCallback = std::function<void(const FinishReport &report)>;
 
     struct Options {
         // Frames the queue holds; 0 picks by frame size (queueCapacityFor).
@@ -86,6 +95,9 @@ public:
     // callback is not called, when no recording runs (also when its start
     // failed).
     void writeCompleteBlock(CompletionCallback callback);
+    // The same, with the whole report: also why a file did not complete and
+    // where what it holds was kept.
+    void writeCompleteWithReport(FinishReportCallback callback);
 
     // For the application's exit: finishes the running recording (without a
     // callback) and waits at most timeout for every recording being finished.
@@ -101,6 +113,9 @@ public:
     QSizeF imageSize() const { return m_imageSize; }
     MediaTime presentTime() const { return m_presentTime; }
     bool isRecording() const { return videoWriter != nullptr; }
+    // True when the running recording can take no more frames for good: its
+    // file could not be written, or was removed.
+    bool hasFailed() const { return videoWriter && videoWriter->hasFailed(); }
     // Frames of the current recording that were dropped: queue full, no
     // buffer, or refused by the append.
     qint64 droppedFrames() const { return m_droppedFrames; }
@@ -110,7 +125,7 @@ public:
     static int queueCapacityFor(int width, int height);
 
 private:
-    void finishCurrent(CompletionCallback callback);
+    void finishCurrent(FinishReportCallback callback);
     void reapFinished();
 
     const Options m_options;

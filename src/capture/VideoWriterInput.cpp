@@ -3,9 +3,13 @@
 #include "capture/VideoFileEncoder.h"
 #include "platform/Log.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +23,8 @@ constexpr std::chrono::milliseconds kFragmentWallTime{1000};
 
 VideoWriterInput::VideoWriterInput(Config config) : m_config(std::move(config))
 {
+    if (m_config.fd >= 0)
+        m_probeFd = ::fcntl(m_config.fd, F_DUPFD_CLOEXEC, 0);
     m_worker = std::thread([this] { run(); });
 }
 
@@ -27,6 +33,67 @@ VideoWriterInput::~VideoWriterInput()
     abort();
     if (m_worker.joinable())
         m_worker.join();
+    if (m_probeFd >= 0)
+        ::close(m_probeFd);
+}
+
+QString VideoWriterInput::failure() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_failure;
+}
+
+QString VideoWriterInput::keptPath() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_keptPath;
+}
+
+bool VideoWriterInput::fileWasRemoved() const
+{
+    struct stat info = {};
+    return m_probeFd >= 0 && ::fstat(m_probeFd, &info) == 0 && info.st_nlink == 0;
+}
+
+bool VideoWriterInput::restoreRemovedFile() const
+{
+    struct stat info = {};
+    if (::fstat(m_probeFd, &info) != 0 || info.st_size == 0)
+        return false;
+    // Only where nothing is now: whatever took the path meanwhile is kept.
+    if (!QDir().mkpath(QFileInfo(m_config.path).absolutePath()))
+        return false;
+    const QByteArray path = QFile::encodeName(m_config.path);
+    const int out = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (out < 0)
+        return false;
+    bool copied = true;
+    char chunk[64 * 1024];
+    for (off_t offset = 0; copied && offset < info.st_size;) {
+        const ssize_t got = ::pread(m_probeFd, chunk, sizeof chunk, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            copied = false;
+            break;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(out, chunk + done, size_t(got - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0) {
+                copied = false;
+                break;
+            }
+            done += put;
+        }
+        offset += got;
+    }
+    copied = copied && ::fdatasync(out) == 0;
+    ::close(out);
+    if (!copied)
+        ::unlink(path.constData()); // half a copy would pass for the recording
+    return copied;
 }
 
 bool VideoWriterInput::isReadyForMoreMediaData() const
@@ -129,6 +196,7 @@ void VideoWriterInput::setFailed(const QString &why)
         if (m_failed)
             return;
         m_failed = true;
+        m_failure = why;
         m_queue.clear();
     }
     m_changed.notify_all();
@@ -138,6 +206,9 @@ void VideoWriterInput::setFailed(const QString &why)
 void VideoWriterInput::run()
 {
     bool completed = false;
+    // Whether the file holds frames: a fragment of them made it to the disk,
+    // or the file was closed with its trailer.
+    bool holdsFrames = false;
     {
         VideoFileEncoder encoder;
         if (!encoder.open(m_config.fd, m_config.width, m_config.height, m_config.fps,
@@ -149,8 +220,18 @@ void VideoWriterInput::run()
         int framesInFragment = 0;
         Clock::time_point fragmentDeadline;
         const auto flushFragment = [&] {
-            if (framesInFragment > 0 && !m_failed && !encoder.flushFragment())
-                setFailed(encoder.errorString());
+            if (framesInFragment > 0 && !m_failed) {
+                if (!encoder.flushFragment()) {
+                    setFailed(encoder.errorString());
+                } else {
+                    holdsFrames = true;
+                    if (fileWasRemoved()) {
+                        // Writing on would fill a file that no one can reach.
+                        m_removed = true;
+                        setFailed(QStringLiteral("the file was removed while it was written"));
+                    }
+                }
+            }
             framesInFragment = 0;
         };
 
@@ -205,19 +286,41 @@ void VideoWriterInput::run()
             // On abort the encoder is not drained; what the muxer has still
             // goes into the file, which is then closed properly.
             const auto drain = m_abort ? VideoFileEncoder::Drain::No : VideoFileEncoder::Drain::Yes;
-            if (encoder.finish(drain))
+            if (encoder.finish(drain)) {
+                holdsFrames = true;
                 completed = !m_abort;
-            else
+            } else
                 setFailed(encoder.errorString());
         }
     } // the encoder closes the file here if finish() did not
 
-    if (!completed) {
-        // A file the failure left empty (or cut back to nothing) is no capture.
-        const QByteArray path = QFile::encodeName(m_config.path);
+    const QByteArray path = QFile::encodeName(m_config.path);
+    QString keptPath;
+    if (fileWasRemoved()) {
+        // Removed after the last fragment's look, or before: either way what
+        // was written (cut back to whole fragments) goes back to its path.
+        m_removed = true;
+        completed = false;
+        if (!m_failed)
+            setFailed(QStringLiteral("the file was removed while it was written"));
+        if (holdsFrames && restoreRemovedFile())
+            keptPath = m_config.path;
+        platform::log(QStringLiteral("video writer: %1: %2")
+                          .arg(m_config.path, keptPath.isEmpty() ? QStringLiteral("lost")
+                                                                 : QStringLiteral("restored")));
+    } else {
         struct stat info = {};
-        if (::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+        const bool exists = ::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode);
+        // A file the failure left without a frame (cut back to its header, or
+        // to nothing) is no capture.
+        if (!completed && exists && (!holdsFrames || info.st_size == 0))
             ::unlink(path.constData());
+        else if (exists)
+            keptPath = m_config.path;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_keptPath = keptPath;
     }
 
     Completion completion;

@@ -33,9 +33,14 @@
 // 33 MB buffers at 3840 x 2160), released when it finishes.
 //
 // The file descriptor is taken over in the constructor; the file must be new
-// and empty. A file that ends up without a single byte after a failure is
-// removed again. The destructor aborts a worker that is still running (see
-// abort()) and joins it.
+// and empty, open for reading and writing. A file that ends up without a
+// frame after a failure is removed again. The destructor aborts a worker that
+// is still running (see abort()) and joins it.
+//
+// A file removed while it is written (its folder deleted, say) lives on only
+// as long as it is open. The worker looks after every fragment: a removed
+// file fails the recording, and once the file is closed what it holds is
+// copied back to its path, the folders on the way made again.
 class VideoWriterInput
 {
 public:
@@ -78,6 +83,13 @@ public:
     std::unique_ptr<PixelBuffer> takeSpareBuffer();
     // True once encoding or writing the file has failed.
     bool hasFailed() const { return m_failed.load(); }
+    // Why it failed, for the user; empty while it has not.
+    QString failure() const;
+    // True when the file was found removed while it was written.
+    bool wasRemoved() const { return m_removed.load(); }
+    // Once the file is closed (in the completion and later): the path that
+    // holds what was written, or empty when nothing was kept.
+    QString keptPath() const;
 
     // No more frames: the worker finishes the file and then calls completion.
     // Only the first call counts.
@@ -101,12 +113,18 @@ private:
 
     void run();
     void setFailed(const QString &why);
+    bool fileWasRemoved() const;
+    // Copies the removed file's bytes back to its path; true when done.
+    bool restoreRemovedFile() const;
     void recycle(std::unique_ptr<PixelBuffer> buffer);
     size_t mostBuffersInUse() const;
     // Makes one spare buffer with its memory in place; false when it cannot.
     bool warmUpSpareBuffer();
 
     const Config m_config;
+    // A second descriptor of the file, kept after the encoder closes its own:
+    // it tells whether the file was removed and still reads it if it was.
+    int m_probeFd = -1;
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed; // any change of the fields below
@@ -114,10 +132,13 @@ private:
     std::vector<std::unique_ptr<PixelBuffer>> m_spareBuffers;
     bool m_finishRequested = false;
     Completion m_completion;
+    QString m_failure;
+    QString m_keptPath;
 
     std::atomic<bool> m_failed{false};
     std::atomic<bool> m_abort{false};
     std::atomic<bool> m_done{false};
+    std::atomic<bool> m_removed{false};
 
     std::thread m_worker; // last: starts once everything above exists
 };

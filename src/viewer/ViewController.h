@@ -200,7 +200,8 @@ private:
     void setPhotoBtnImage(const QString &name);
     void startCapture();
     void stopCapture();
-    void recordingDidNotComplete(const QString &path);
+    void recordingDidNotComplete(const QString &message);
+    void recordingFailed();
     QString m_recordingPath; // the file of the running recording
     std::unique_ptr<platform::ScheduledTimer> m_timeLapseGetImgTimer;
     bool m_isTimeLapseGetImg = false;

@@ -24,6 +24,15 @@ const QString kDisconnected = QStringLiteral("Disconnected. Please reconnect.");
 const QString kNoPictureYet = QStringLiteral("No picture to record yet.");
 const QString kCouldNotStart = QStringLiteral("The recording could not start.");
 const QString kNotCompleted = QStringLiteral("The recording could not be saved completely:\n%1");
+const QString kCutShort = QStringLiteral("The recording could not be saved completely (%1):\n%2\n"
+                                         "It plays up to the moment writing failed.");
+const QString kFolderRemovedKept =
+    QStringLiteral("The save folder was removed during the recording. What was recorded "
+                   "until then was saved again at:\n%1");
+const QString kFolderRemovedLost = QStringLiteral(
+    "The save folder was removed during the recording, and the recording could not be kept:\n%1");
+const QString kWriteFailed =
+    QStringLiteral("The recording stopped: its file could not be written.");
 
 const QString kShootImage = QStringLiteral("icon_camera_shoot_White");
 const QString kVideoImage = QStringLiteral("icon_camera_video_Default_White");
@@ -48,6 +57,17 @@ QString idleImage(qint64 cameraStyleType)
     default:
         return {};
     }
+}
+
+// What the user learns of a recording whose file did not complete.
+QString notCompletedText(const ImageWritingVideoTool::FinishReport &report)
+{
+    if (report.removed)
+        return report.keptPath.isEmpty() ? kFolderRemovedLost.arg(report.path)
+                                         : kFolderRemovedKept.arg(report.keptPath);
+    if (!report.keptPath.isEmpty() && !report.failure.isEmpty())
+        return kCutShort.arg(report.failure, report.keptPath);
+    return kNotCompleted.arg(report.path);
 }
 
 QString clockText(int seconds)
@@ -237,14 +257,13 @@ bool ViewController::startRecordingWithFileUrl(const QString &path)
 void ViewController::stopRecording()
 {
     // The completion runs on the recording's worker thread. It carries its own
-    // file's path, and reaches the controller only through the main thread,
+    // file's report, and reaches the controller only through the main thread,
     // where a controller gone by then is seen as gone. It never touches the
     // recording state: a recording started meanwhile is not its business.
-    const QString path = m_recordingPath;
     const QPointer<ViewController> self(this);
-    ImageWritingVideoTool::shareInstance().writeCompleteBlock(
-        [self, path](const QString &completedPath) {
-            if (!completedPath.isEmpty()) {
+    ImageWritingVideoTool::shareInstance().writeCompleteWithReport(
+        [self](const ImageWritingVideoTool::FinishReport &report) {
+            if (report.completed) {
                 platform::log(QStringLiteral("stopRecording1"));
                 return;
             }
@@ -252,19 +271,29 @@ void ViewController::stopRecording()
             QCoreApplication *app = QCoreApplication::instance();
             if (!app)
                 return; // the application is gone; so is anyone to tell
-            platform::mainqueue::post(app, [self, path] {
+            platform::mainqueue::post(app, [self, message = notCompletedText(report)] {
                 if (self)
-                    self->recordingDidNotComplete(path);
+                    self->recordingDidNotComplete(message);
             });
         });
     m_recordingPath.clear();
 }
 
-void ViewController::recordingDidNotComplete(const QString &path)
+void ViewController::recordingDidNotComplete(const QString &message)
 {
     // An alert rather than a notice: the file may have failed long after its
     // "Saved successfully", and a two-second notice is easily missed.
-    Tool::tipsAlertWithTips(m_services.alerts, kNotCompleted.arg(path), [](int) {});
+    Tool::tipsAlertWithTips(m_services.alerts, message, [](int) {});
+}
+
+void ViewController::recordingFailed()
+{
+    // The writer takes no more frames for good (a full disk, a removed
+    // folder): recording on would only look like recording. The finish
+    // tells what became of the file.
+    platform::log(QStringLiteral("视频写入失败"));
+    timeoutStop();
+    showTipsLabWithTipsStr(kWriteFailed);
 }
 
 bool ViewController::saveImage(const QImage &image, const QString &fileName)

@@ -25,13 +25,22 @@ ViewController::FrameStep ViewController::frameCaptureStep(const QImage &image)
         // the mode changed between the press and this frame.
         const std::optional<QString> path =
             capturePath(m_filePathStr, QDateTime::currentDateTime(), kPhotoMode);
-        if (path && saveImage(image, *path))
+        // Without a folder the prompt for one says enough.
+        if (!path)
+            return FrameStep::Continue;
+        if (saveImage(image, *path))
             showTipsLabWithTipsStr(QStringLiteral("Saved successfully"));
+        else
+            showTipsLabWithTipsStr(QStringLiteral("The photo could not be saved."));
         return FrameStep::Continue;
     }
 
     if (!m_isVideo)
         return FrameStep::Continue;
+    if (ImageWritingVideoTool::shareInstance().hasFailed()) {
+        recordingFailed();
+        return FrameStep::Continue;
+    }
 
     // photoSize is the recording's size while it runs: a frame of another
     // size ends it, and only the next frame, outside the recording, moves
