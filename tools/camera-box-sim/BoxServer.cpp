@@ -1,8 +1,8 @@
 #include "BoxServer.h"
 
-#include <QDateTime>
 #include <QHostAddress>
 
+#include <chrono>
 #include <cstdio>
 
 namespace
@@ -113,8 +113,12 @@ void BoxServer::sendFrame()
     const QByteArray jpeg = m_renderer.frame(m_controls, m_frameNumber++, m_options.quality);
     if (jpeg.isEmpty())
         return;
-    // The time the part is handed to the sockets, for latency measurements.
-    const qint64 us = QDateTime::currentMSecsSinceEpoch() * 1000;
+    // The time the part is handed to the sockets, in microseconds since the
+    // epoch, for latency measurements; each socket is flushed right after, so
+    // the part goes to the kernel now rather than on the next turn of the loop.
+    const qint64 us = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
     const QByteArray head =
         QByteArray("--") + kBoundary +
         "\r\nContent-Type: image/jpeg\r\nContent-Length: " + QByteArray::number(jpeg.size()) +
@@ -127,5 +131,6 @@ void BoxServer::sendFrame()
         client->write(head);
         client->write(jpeg);
         client->write("\r\n");
+        client->flush();
     }
 }
