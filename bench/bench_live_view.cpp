@@ -1,72 +1,146 @@
-// Live view: the real window, offscreen, showing the simulator's stream.
+// Live view: the real window, offscreen, showing frames of the simulator's
+// sky at every size of the camera box, sent by a replay server as fast as the
+// viewer takes them and at a fixed rate. For each case it prints the frames
+// shown per second, the CPU per shown frame (user + system of this process,
+// without the server's threads), the latency from a frame's last byte going
+// into the server's socket to the preview having painted it (median and 99th
+// percentile), and next to it the same stream through `ffmpeg -f null` and
+// libjpeg-turbo's full-size decode of the same frames, with the ratios. A
+// long run then shows 10,000 frames at one size and prints the resident
+// memory and latency at its start and end.
 //
-// For each picture size it prints the frames shown per second, the CPU time
-// per shown frame of this process (user + system: receive, split, decode,
-// paint), and next to it the CPU time libjpeg-turbo alone takes to decode
-// one of the same frames, with the ratio of the two.
-//
-//   bench_live_view [--seconds N] [--fps N] [--tags 5,1]
+//   bench_live_view [--seconds S] [--tags 8,5,1] [--long-frames N] [--long-tag T] [--long-fps N]
+//                   [--no-ffmpeg] [--json FILE] [--quick]
 
-#include "app/MainWindow.h"
-#include "platform/CameraAddress.h"
+#include "BenchSupport.h"
+#include "ViewerRig.h"
+
+#include "platform/PreviewView.h"
 #include "stream/JpegDecoder.h"
-#include "support/SimProcess.h"
-#include "support/ViewerFakes.h"
-#include "ui_MainWindow.h"
+#include "support/ProcessFigures.h"
 #include "viewer/ResolutionTable.h"
-#include "viewer/ViewController.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QEventLoop>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QTimer>
-
-#include <sys/resource.h>
+#include <QElapsedTimer>
+#include <QLoggingCategory>
 
 #include <cstdio>
+#include <map>
+#include <tuple>
+
+using namespace bench;
 
 namespace
 {
 
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+constexpr int kJpegQuality = 85; // the camera box's
+constexpr qint64 kReplayBytes = 32 << 20;
 
-void spin(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+struct Shown {
+    qint64 sequence;
+    Clock::time_point paintedAt;
+};
 
-// One JPEG frame as the simulator sends it, cut out of its stream.
-QByteArray grabFrame(const QString &baseUrl)
+struct ViewRun {
+    double seconds = 0;
+    qint64 sent = 0;
+    qint64 skipped = 0;
+    qint64 shown = 0;
+    double cpuSeconds = 0;
+    std::vector<double> latencyMs; // in the order shown
+    qint64 residentStart = 0;
+    qint64 residentEnd = 0;
+    bool ok = false;
+    double shownFps() const { return seconds > 0 ? double(shown) / seconds : 0; }
+    double sentFps() const { return seconds > 0 ? double(sent) / seconds : 0; }
+    double cpuMsPerFrame() const { return shown > 0 ? 1000 * cpuSeconds / double(shown) : 0; }
+};
+
+// Shows the server's stream in the real window for seconds, or until
+// frameLimit frames were shown when it is above 0.
+ViewRun runViewer(ReplayServer &server, QSize size, double seconds, qint64 frameLimit)
 {
-    QNetworkAccessManager manager;
-    QNetworkReply *reply =
-        manager.get(QNetworkRequest(QUrl(baseUrl + QStringLiteral("/?action=stream"))));
-    QByteArray bytes, frame;
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::readyRead, [&] {
-        bytes += reply->readAll();
-        const qsizetype start = bytes.indexOf("\xff\xd8");
-        const qsizetype end = start < 0 ? -1 : bytes.indexOf("\xff\xd9", start);
-        if (end > 0 && frame.isEmpty()) {
-            frame = bytes.mid(start, end + 2 - start);
-            loop.quit();
+    ViewRun run;
+    ViewerRig rig(server.baseUrl());
+    if (!rig.waitForFrameSize(size, 20000)) {
+        std::fprintf(stderr, "no %dx%d frames shown\n", size.width(), size.height());
+        return run;
+    }
+    platform::PreviewView &preview = rig.preview();
+    const qint64 frames = server.frameCount();
+    qint64 lastSequence = -1;
+    int lastId = -1;
+    std::vector<Shown> shown;
+    shown.reserve(size_t(std::max<qint64>(frameLimit, 4096)));
+    // Painted: which frame is it? Frames come in order, so it is the first
+    // after the last one painted that carries this number.
+    const auto connection =
+        QObject::connect(&preview, &platform::PreviewView::painted, &preview, [&] {
+            const Clock::time_point now = Clock::now();
+            const int id = readFrameId(preview.image());
+            if (id < 0 || id == lastId)
+                return; // a repaint of the same frame
+            lastId = id;
+            const qint64 next = lastSequence + 1;
+            lastSequence = next + ((id - next) % frames + frames) % frames;
+            shown.push_back({lastSequence, now});
+        });
+    spin(1000); // warm up: first frames, allocations, caches
+    shown.clear();
+    run.residentStart = processfigures::residentBytes();
+    const qint64 sent0 = server.framesSent();
+    const qint64 skipped0 = server.framesSkipped();
+    const double cpu0 = processCpuSeconds() - server.cpuSeconds();
+    QElapsedTimer timer;
+    timer.start();
+    if (frameLimit > 0) {
+        qint64 reported = 0;
+        while (qint64(shown.size()) < frameLimit && timer.elapsed() < 3600 * 1000) {
+            spin(50);
+            if (qint64(shown.size()) >= reported + 2000) {
+                reported = qint64(shown.size()) / 2000 * 2000;
+                std::printf("  %lld frames shown, resident %.1f MB\n", reported,
+                            double(processfigures::residentBytes()) / 1e6);
+                std::fflush(stdout);
+            }
         }
-    });
-    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-    loop.exec();
-    reply->abort();
-    reply->deleteLater();
-    return frame;
+    } else {
+        spin(int(seconds * 1000));
+    }
+    run.seconds = double(timer.nsecsElapsed()) / 1e9;
+    run.cpuSeconds = processCpuSeconds() - server.cpuSeconds() - cpu0;
+    run.sent = server.framesSent() - sent0;
+    run.skipped = server.framesSkipped() - skipped0;
+    run.residentEnd = processfigures::residentBytes();
+    QObject::disconnect(connection);
+    run.shown = qint64(shown.size());
+    for (const Shown &s : shown) {
+        Clock::time_point sentAt;
+        if (server.sentAt(s.sequence, &sentAt))
+            run.latencyMs.push_back(
+                std::chrono::duration<double, std::milli>(s.paintedAt - sentAt).count());
+    }
+    run.ok = run.shown > 0;
+    return run;
+}
+
+// The fixed rate of each size: 60 and 30 frames per second where the targets
+// ask for them, elsewhere the rate the viewer records that size at.
+double fixedRate(const resolution::Entry &e)
+{
+    if (e.width == 1280 && e.height == 720)
+        return 60;
+    if (e.width == 1920 && e.height == 1080)
+        return 30;
+    if (e.width <= 1920 && e.height <= 1080)
+        return 20;
+    return e.width <= 2592 && e.height <= 1944 ? 10 : 8;
+}
+
+QString ms(double value)
+{
+    return QString::number(value, 'f', 2);
 }
 
 } // namespace
@@ -74,60 +148,260 @@ QByteArray grabFrame(const QString &baseUrl)
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("ORBILENS_SIM"))
+        qputenv("ORBILENS_SIM", ORBILENS_SIM_PATH);
     QApplication app(argc, argv);
+    // The viewer's log lines would bury the figures.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
     QCommandLineParser parser;
-    const QCommandLineOption seconds(QStringLiteral("seconds"),
-                                     QStringLiteral("Measured seconds per size."),
-                                     QStringLiteral("N"), QStringLiteral("10"));
-    const QCommandLineOption fps(QStringLiteral("fps"),
-                                 QStringLiteral("Frames per second the box sends."),
-                                 QStringLiteral("N"), QStringLiteral("20"));
-    const QCommandLineOption tags(QStringLiteral("tags"), QStringLiteral("Resolution tags to run."),
-                                  QStringLiteral("LIST"), QStringLiteral("8,5,1"));
-    parser.addOptions({seconds, fps, tags});
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"),
+                                           QStringLiteral("Measured seconds per case."),
+                                           QStringLiteral("S"), QStringLiteral("3"));
+    const QCommandLineOption tagsOption(QStringLiteral("tags"),
+                                        QStringLiteral("Resolution tags (default: all)."),
+                                        QStringLiteral("LIST"));
+    const QCommandLineOption longFramesOption(QStringLiteral("long-frames"),
+                                              QStringLiteral("Frames of the long run (0: none)."),
+                                              QStringLiteral("N"), QStringLiteral("10000"));
+    const QCommandLineOption longTagOption(QStringLiteral("long-tag"),
+                                           QStringLiteral("Resolution tag of the long run."),
+                                           QStringLiteral("T"), QStringLiteral("8"));
+    const QCommandLineOption longFpsOption(
+        QStringLiteral("long-fps"),
+        QStringLiteral("Frames per second of the long run (0: as fast as the viewer takes them)."),
+        QStringLiteral("N"), QStringLiteral("60"));
+    const QCommandLineOption noFfmpeg(QStringLiteral("no-ffmpeg"),
+                                      QStringLiteral("Leave out the ffmpeg command line."));
+    const QCommandLineOption jsonOption(QStringLiteral("json"),
+                                        QStringLiteral("Write the figures to FILE."),
+                                        QStringLiteral("FILE"));
+    const QCommandLineOption quick(QStringLiteral("quick"),
+                                   QStringLiteral("Mark the results as a quick run."));
+    parser.addOptions({secondsOption, tagsOption, longFramesOption, longTagOption, longFpsOption,
+                       noFfmpeg, jsonOption, quick});
     parser.process(app);
-    const int measureMs = parser.value(seconds).toInt() * 1000;
+    const double seconds = std::max(1.0, parser.value(secondsOption).toDouble());
+    const qint64 longFrames = parser.value(longFramesOption).toLongLong();
+    QList<int> tags;
+    for (const QString &t : parser.value(tagsOption).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        tags.append(t.toInt());
+    if (tags.isEmpty())
+        for (const auto &e : resolution::kTable)
+            tags.append(e.tag);
 
-    std::printf("%-11s %8s %10s %12s %12s %7s\n", "size", "sent fps", "shown fps", "cpu ms/frame",
-                "decode ms", "ratio");
-    for (const QString &tagText : parser.value(tags).split(QLatin1Char(','))) {
-        const resolution::Entry *entry = resolution::entryForTag(tagText.toInt());
+    Results results(QStringLiteral("live view"));
+    results.setMode(parser.isSet(quick) ? QStringLiteral("quick") : QStringLiteral("full"));
+    QJsonArray rows, raw;
+    std::printf("Live view, %.0f s per case, JPEG quality %d, window 1280x780\n", seconds,
+                kJpegQuality);
+    std::printf("%-10s %-6s %8s %8s %9s %9s %9s | %9s %9s %8s | %9s %8s\n", "size", "sent",
+                "sent/s", "shown/s", "cpu ms/f", "lat med", "lat p99", "ffmpeg ms", "ffmpeg/s",
+                "x ffmpeg", "turbo ms", "x turbo");
+
+    struct Figures {
+        double turboMs = 0;
+        ViewRun fast;
+        ViewRun fixed;
+        double rate = 0;
+    };
+    std::map<int, Figures> byTag;
+    for (int tag : tags) {
+        const resolution::Entry *entry = resolution::entryForTag(tag);
         if (!entry)
             continue;
-        SimProcess sim;
-        if (!sim.start({QStringLiteral("--resolution"), tagText, QStringLiteral("--fps"),
-                        parser.value(fps)})) {
-            std::fprintf(stderr, "camera-box-sim did not start (set ORBILENS_SIM)\n");
+        const QSize size(entry->width, entry->height);
+        JpegDecoder decoder;
+        const QImage picture = decoder.decode(simulatorFrame(tag));
+        if (picture.size() != size) {
+            std::fprintf(stderr, "camera-box-sim gave no %dx%d frame (set ORBILENS_SIM)\n",
+                         size.width(), size.height());
             return 1;
         }
-        CameraAddress::setBaseUrl(QUrl(sim.baseUrl()));
+        const std::vector<QByteArray> frames = stampedFrames(picture, kJpegQuality, kReplayBytes);
+        Figures &f = byTag[tag];
+        f.turboMs = turboDecodeMs(frames, 40);
+        f.rate = fixedRate(*entry);
+        for (const double rate : {0.0, f.rate}) {
+            ViewRun run;
+            {
+                ReplayServer server(frames, rate);
+                run = runViewer(server, size, seconds, 0);
+            }
+            FfmpegRun ffmpeg;
+            if (!parser.isSet(noFfmpeg)) {
+                ReplayServer server(frames, rate);
+                ffmpeg = runFfmpeg({QStringLiteral("-f"), QStringLiteral("mpjpeg"),
+                                    QStringLiteral("-i"), server.streamUrl(), QStringLiteral("-f"),
+                                    QStringLiteral("null"), QStringLiteral("-")},
+                                   seconds);
+            }
+            const QString sent =
+                rate > 0 ? QStringLiteral("%1/s").arg(rate) : QStringLiteral("max");
+            const double medianMs = median(run.latencyMs);
+            const double p99Ms = percentile(run.latencyMs, 99);
+            const double xFfmpeg = ffmpeg.ok ? run.cpuMsPerFrame() / ffmpeg.cpuMsPerFrame() : 0;
+            const double xTurbo = f.turboMs > 0 ? run.cpuMsPerFrame() / f.turboMs : 0;
+            std::printf("%4dx%-5d %-6s %8.1f %8.1f %9.2f %9.2f %9.2f | %9.2f %9.1f %8.2f | %9.2f "
+                        "%8.2f\n",
+                        size.width(), size.height(), qPrintable(sent), run.sentFps(),
+                        run.shownFps(), run.cpuMsPerFrame(), medianMs, p99Ms,
+                        ffmpeg.cpuMsPerFrame(), ffmpeg.fps(), xFfmpeg, f.turboMs, xTurbo);
+            std::fflush(stdout);
+            const QString sizeText = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+            rows.append(QJsonArray{
+                sizeText, sent, rounded(run.sentFps(), 1), rounded(run.shownFps(), 1),
+                rounded(run.cpuMsPerFrame(), 2), rounded(medianMs, 2), rounded(p99Ms, 2),
+                ffmpeg.ok ? QJsonValue(rounded(ffmpeg.cpuMsPerFrame(), 2))
+                          : QJsonValue(QStringLiteral("-")),
+                ffmpeg.ok ? QJsonValue(rounded(xFfmpeg, 2)) : QJsonValue(QStringLiteral("-")),
+                rounded(f.turboMs, 2), rounded(xTurbo, 2)});
+            raw.append(QJsonObject{{"size", sizeText},
+                                   {"sentRate", rate},
+                                   {"seconds", run.seconds},
+                                   {"framesSent", run.sent},
+                                   {"framesSkippedByServer", run.skipped},
+                                   {"framesShown", run.shown},
+                                   {"cpuSeconds", run.cpuSeconds},
+                                   {"latencyMedianMs", medianMs},
+                                   {"latencyP99Ms", p99Ms},
+                                   {"ffmpegFrames", ffmpeg.frames},
+                                   {"ffmpegCpuSeconds", ffmpeg.cpuSeconds},
+                                   {"ffmpegWallSeconds", ffmpeg.wallSeconds},
+                                   {"turboDecodeMs", f.turboMs},
+                                   {"replayFrames", int(frames.size())}});
+            (rate > 0 ? f.fixed : f.fast) = run;
+        }
+    }
+    results.addTable(
+        QStringLiteral("Live view"),
+        {QStringLiteral("size"), QStringLiteral("sent"), QStringLiteral("sent fps"),
+         QStringLiteral("shown fps"), QStringLiteral("CPU ms per shown frame"),
+         QStringLiteral("latency median ms"), QStringLiteral("latency p99 ms"),
+         QStringLiteral("ffmpeg -f null CPU ms/frame"), QStringLiteral("viewer / ffmpeg"),
+         QStringLiteral("libjpeg-turbo decode ms"), QStringLiteral("viewer / libjpeg-turbo")},
+        rows,
+        QStringLiteral("\"max\": the server sends as fast as the viewer takes the frames; CPU is "
+                       "user + system of the viewer's process without the server's threads; "
+                       "latency runs from a frame's last byte going into the server's socket to "
+                       "the preview's paint of it."));
+    results.setRaw(QStringLiteral("cases"), raw);
 
-        // Decode alone, on a frame of this stream.
-        const QByteArray jpeg = grabFrame(sim.baseUrl());
+    // The targets.
+    for (const auto &[w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
+        const int tag = resolution::tagForSize(w, h);
+        if (!byTag.contains(tag))
+            continue;
+        // Judged where the viewer has the most to do: frames as fast as it
+        // takes them. The fixed rate's figure is given beside it.
+        const Figures &f = byTag[tag];
+        const double cpu = f.fast.cpuMsPerFrame();
+        const double fixedCpu = f.fixed.cpuMsPerFrame();
+        results.target(
+            QStringLiteral("CPU per shown frame <= 1.5 x libjpeg-turbo decode at %1x%2")
+                .arg(w)
+                .arg(h),
+            f.fast.ok && f.turboMs > 0 && cpu <= 1.5 * f.turboMs,
+            QStringLiteral("sent as fast as taken: %1 ms vs %2 ms (x%3); at %4 fps: %5 ms (x%6)")
+                .arg(ms(cpu), ms(f.turboMs), ms(f.turboMs > 0 ? cpu / f.turboMs : 0))
+                .arg(f.rate)
+                .arg(ms(fixedCpu), ms(f.turboMs > 0 ? fixedCpu / f.turboMs : 0)));
+    }
+    for (const auto &[w, h, rate] : {std::tuple{1280, 720, 60.0}, std::tuple{1920, 1080, 30.0}}) {
+        const int tag = resolution::tagForSize(w, h);
+        if (!byTag.contains(tag))
+            continue;
+        const ViewRun &run = byTag[tag].fixed;
+        // Every frame sent is shown: a frame or two may be in flight at the end.
+        const bool every =
+            run.ok && run.skipped == 0 && run.shown + 2 >= run.sent && run.sentFps() >= 0.97 * rate;
+        results.target(QStringLiteral("every frame shown at %1x%2, %3 fps").arg(w).arg(h).arg(rate),
+                       every,
+                       QStringLiteral("%1 sent, %2 shown, %3 skipped by the server (%4 fps shown)")
+                           .arg(run.sent)
+                           .arg(run.shown)
+                           .arg(run.skipped)
+                           .arg(run.shownFps(), 0, 'f', 1));
+        const double interval = 1000 / rate;
+        const double med = median(run.latencyMs);
+        results.target(QStringLiteral("median latency < one frame interval at %1x%2, %3 fps")
+                           .arg(w)
+                           .arg(h)
+                           .arg(rate),
+                       run.ok && !run.latencyMs.empty() && med < interval,
+                       QStringLiteral("%1 ms (99th percentile %2 ms) vs %3 ms")
+                           .arg(ms(med), ms(percentile(run.latencyMs, 99)), ms(interval)));
+    }
+
+    // The long run.
+    const resolution::Entry *longEntry =
+        resolution::entryForTag(parser.value(longTagOption).toInt());
+    if (longFrames > 0 && longEntry) {
+        const QSize size(longEntry->width, longEntry->height);
+        const double longFps = std::max(0.0, parser.value(longFpsOption).toDouble());
+        const QString pace = longFps > 0 ? QStringLiteral("%1 fps sent").arg(longFps)
+                                         : QStringLiteral("sent as fast as the viewer takes them");
+        std::printf("Long run: %lld frames at %dx%d, %s\n", longFrames, size.width(), size.height(),
+                    qPrintable(pace));
         JpegDecoder decoder;
-        const int decodes = 40;
-        const double d0 = cpuSeconds();
-        for (int i = 0; i < decodes; ++i)
-            decoder.decode(jpeg);
-        const double decodeMs = (cpuSeconds() - d0) * 1000.0 / decodes;
-
-        ViewerFakes fakes; // on the box's network: no prompt over the picture
-        MainWindow window(fakes.services());
-        window.resize(1280, 780);
-        window.show();
-        window.controller().viewDidLoad();
-        spin(2000); // warm up: first frames, allocations, caches
-        const auto *preview = window.form().previewImgeView;
-        const auto painted0 = preview->paintCount();
-        const double c0 = cpuSeconds();
-        spin(measureMs);
-        const double cpu = cpuSeconds() - c0;
-        const auto shown = preview->paintCount() - painted0;
-        const double perFrameMs = shown ? cpu * 1000.0 / double(shown) : 0.0;
-        std::printf("%4dx%-6d %8s %10.1f %12.2f %12.2f %7.2f\n", entry->width, entry->height,
-                    qPrintable(parser.value(fps)), double(shown) * 1000.0 / measureMs, perFrameMs,
-                    decodeMs, decodeMs > 0 ? perFrameMs / decodeMs : 0.0);
-        std::fflush(stdout);
+        const std::vector<QByteArray> frames = stampedFrames(
+            decoder.decode(simulatorFrame(longEntry->tag)), kJpegQuality, kReplayBytes);
+        ReplayServer server(frames, longFps);
+        const ViewRun run = runViewer(server, size, 0, longFrames);
+        const size_t n = run.latencyMs.size();
+        const size_t window = std::min<size_t>(1000, n / 2);
+        const std::vector<double> first(run.latencyMs.begin(),
+                                        run.latencyMs.begin() + qsizetype(window));
+        const std::vector<double> last(run.latencyMs.end() - qsizetype(window),
+                                       run.latencyMs.end());
+        const double firstMs = median(first), lastMs = median(last);
+        const double growthMb = double(run.residentEnd - run.residentStart) / 1e6;
+        std::printf("  %lld frames in %.1f s (%.1f fps), %.2f ms CPU per frame; resident %.1f MB "
+                    "-> %.1f MB; latency median first %zu %.2f ms, last %zu %.2f ms\n",
+                    run.shown, run.seconds, run.shownFps(), run.cpuMsPerFrame(),
+                    double(run.residentStart) / 1e6, double(run.residentEnd) / 1e6, window, firstMs,
+                    window, lastMs);
+        const QString sizeText = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+        results.addTable(
+            QStringLiteral("Long run"),
+            {QStringLiteral("size"), QStringLiteral("sent"), QStringLiteral("frames shown"),
+             QStringLiteral("shown fps"), QStringLiteral("CPU ms per frame"),
+             QStringLiteral("resident MB at start"), QStringLiteral("at end"),
+             QStringLiteral("latency median, first %1 frames (ms)").arg(window),
+             QStringLiteral("last %1 frames (ms)").arg(window)},
+            QJsonArray{QJsonArray{sizeText, pace, run.shown, rounded(run.shownFps(), 1),
+                                  rounded(run.cpuMsPerFrame(), 2),
+                                  rounded(double(run.residentStart) / 1e6, 1),
+                                  rounded(double(run.residentEnd) / 1e6, 1), rounded(firstMs, 2),
+                                  rounded(lastMs, 2)}});
+        results.setRaw(QStringLiteral("longRun"),
+                       QJsonObject{{"size", sizeText},
+                                   {"sentRate", longFps},
+                                   {"framesSent", run.sent},
+                                   {"framesSkippedByServer", run.skipped},
+                                   {"framesShown", run.shown},
+                                   {"seconds", run.seconds},
+                                   {"cpuSeconds", run.cpuSeconds},
+                                   {"residentStartBytes", run.residentStart},
+                                   {"residentEndBytes", run.residentEnd},
+                                   {"latencyFirstMedianMs", firstMs},
+                                   {"latencyLastMedianMs", lastMs}});
+        results.target(
+            QStringLiteral("resident memory grows < 5 MB over %1 frames").arg(longFrames),
+            run.shown >= longFrames && growthMb < 5,
+            QStringLiteral("%1 MB over %2 frames").arg(growthMb, 0, 'f', 2).arg(run.shown));
+        // Not growing: the last thousand no slower than the first, give or
+        // take a tenth or a millisecond, whichever is more.
+        results.target(QStringLiteral("latency does not grow over %1 frames").arg(longFrames),
+                       window > 0 && run.shown >= longFrames &&
+                           lastMs <= firstMs + std::max(1.0, 0.1 * firstMs),
+                       QStringLiteral("median %1 ms (first %2) -> %3 ms (last %2)")
+                           .arg(ms(firstMs))
+                           .arg(window)
+                           .arg(ms(lastMs)));
+    }
+    if (!results.write(parser.value(jsonOption))) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(parser.value(jsonOption)));
+        return 1;
     }
     return 0;
 }
