@@ -26,12 +26,12 @@ void spin(int ms)
     loop.exec();
 }
 
-bool spinUntil(const std::function<bool()> &done, int timeoutMs)
+bool spinUntil(const std::function<bool()> &done, int timeoutMs, int stepMs)
 {
     QElapsedTimer timer;
     timer.start();
     while (!done() && timer.elapsed() < timeoutMs)
-        spin(5);
+        spin(stepMs);
     return done();
 }
 

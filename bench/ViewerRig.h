@@ -21,9 +21,9 @@ namespace bench
 {
 
 // Runs the event loop for ms milliseconds, or until done() is true (checked
-// every few milliseconds); answers done() at the end.
+// every stepMs); answers done() at the end.
 void spin(int ms);
-bool spinUntil(const std::function<bool()> &done, int timeoutMs);
+bool spinUntil(const std::function<bool()> &done, int timeoutMs, int stepMs = 5);
 
 // The viewer's real window, offscreen, on a camera box at baseUrl, with its
 // platform services faked (on the box's network, a fresh save folder). Only

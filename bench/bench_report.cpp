@@ -124,6 +124,26 @@ int main(int argc, char **argv)
             md += QStringLiteral("| %1 | %2 | %3 |\n")
                       .arg(cell(t[QStringLiteral("result")]), cell(t[QStringLiteral("target")]),
                            cell(t[QStringLiteral("figures")]));
+    md += QStringLiteral(
+        "\n## How they are measured\n\n"
+        "- The viewer is the real window on Qt's offscreen platform, 1280x780, its platform "
+        "services faked (on the box's network, a fresh save folder).\n"
+        "- A replay server in the benchmark's process sends one frame of the simulator's sky per "
+        "size (JPEG quality 85, 4:2:0), in distinct copies that carry their number in large "
+        "black and white cells across the top; it sends as fast as the viewer takes them "
+        "(\"max\") or at a fixed rate, skipping a frame only when the viewer has not taken the "
+        "previous one in time, and notes when each frame's last byte went into its socket.\n"
+        "- A frame is shown when the preview widget's paint has drawn it (its `painted` "
+        "signal; the number is read back from the picture it holds). Latency runs from the last "
+        "byte to that paint.\n"
+        "- CPU is user + system time of the whole process (every thread of the viewer: "
+        "network, decoding, painting, encoding) less the server's threads, per shown or "
+        "written frame. ffmpeg's comes from wait4 on it, for the same stream from the same "
+        "server; libjpeg-turbo's is the thread CPU of tjDecompress2 to full-size BGRX.\n"
+        "- Recordings press the window's capture button in the chosen mode; written frames are "
+        "the packets in the file, read back with libavformat.\n"
+        "- Run everything with `scripts/bench` (about 25 minutes on two cores, on a quiet "
+        "machine); `scripts/bench --quick` checks that it all works in a few minutes.\n");
     md += QStringLiteral("\n## Figures\n\n");
     for (const QJsonValue &bench : benches)
         for (const QJsonValue &table : bench[QStringLiteral("tables")].toArray())
