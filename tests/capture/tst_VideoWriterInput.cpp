@@ -4,7 +4,9 @@
 #include "capture/VideoWriterInput.h"
 #include "support/TestImages.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -53,6 +55,8 @@ private Q_SLOTS:
     void abortDropsQueuedFramesAndReportsFailure();
     void failedFileWithNothingInItIsRemoved();
     void spareBuffersHaveTheRecordingSize();
+    void removedFileIsRestoredAtItsPath();
+    void removedFileThatCannotBeRestoredIsReported();
 
 private:
     QTemporaryDir m_dir;
@@ -151,6 +155,63 @@ void tst_VideoWriterInput::spareBuffersHaveTheRecordingSize()
     QVERIFY(waitUntilDone(input));
     QVERIFY(completed);
     QCOMPARE(readMp4(path, true).decodedFrames, 1);
+}
+
+void tst_VideoWriterInput::removedFileIsRestoredAtItsPath()
+{
+    // Its folder goes while the file is open; once closed, the file would be
+    // gone for good.
+    const QString folder = m_dir.filePath(QStringLiteral("removed"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + QStringLiteral("/take.mp4");
+    VideoWriterInput input(configFor(path, O_RDWR));
+    for (int i = 0; i < 5; ++i) {
+        QVERIFY(input.waitUntilReady(5s));
+        QVERIFY(input.appendPixelBuffer(frameBuffer(i), {i, 20}));
+    }
+    QVERIFY(QDir(folder).removeRecursively());
+    std::atomic<int> calls = 0;
+    std::atomic<bool> completed = true;
+    input.markAsFinished([&](bool ok) {
+        completed = ok;
+        ++calls;
+    });
+    QVERIFY(waitUntilDone(input));
+    QCOMPARE(calls.load(), 1);
+    QVERIFY(!completed); // not where it was meant to be all along
+    QVERIFY(input.wasRemoved());
+    QVERIFY(input.hasFailed());
+    QCOMPARE(input.keptPath(), path);
+    const Mp4Contents mp4 = readMp4(path, true);
+    QVERIFY2(mp4.error.isEmpty(), qPrintable(mp4.error));
+    QVERIFY(!mp4.pts.empty());
+    QCOMPARE(mp4.decodedFrames, int(mp4.pts.size()));
+    QVERIFY(mp4.hasContiguousTimes(20));
+}
+
+void tst_VideoWriterInput::removedFileThatCannotBeRestoredIsReported()
+{
+    const QString folder = m_dir.filePath(QStringLiteral("replaced"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + QStringLiteral("/take.mp4");
+    VideoWriterInput input(configFor(path, O_RDWR));
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(input.waitUntilReady(5s));
+        QVERIFY(input.appendPixelBuffer(frameBuffer(i), {i, 20}));
+    }
+    // A file now stands where the folder was: there is nowhere to put it back.
+    QVERIFY(QDir(folder).removeRecursively());
+    QFile blocker(folder);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    std::atomic<bool> completed = true;
+    input.markAsFinished([&](bool ok) { completed = ok; });
+    QVERIFY(waitUntilDone(input));
+    QVERIFY(!completed);
+    QVERIFY(input.wasRemoved());
+    QVERIFY(input.keptPath().isEmpty());
+    QVERIFY(!input.failure().isEmpty());
+    QCOMPARE(QFileInfo(folder).size(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_VideoWriterInput)
