@@ -20,10 +20,11 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QScopeGuard>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
