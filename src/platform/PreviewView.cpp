@@ -17,7 +17,10 @@ void PreviewView::setImage(const QImage &image)
 {
     m_image = image;
     m_scaled = QImage();
-    update();
+    // Painted now, not at the next update request: that request waits behind
+    // the network's events, and while frames come as fast as the main thread
+    // decodes them it would show only one frame in dozens.
+    repaint();
 }
 
 QRect PreviewView::pictureRect() const

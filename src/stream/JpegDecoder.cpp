@@ -3,6 +3,7 @@
 #include <turbojpeg.h>
 
 #include <limits>
+#include <utility>
 
 JpegDecoder::JpegDecoder() : m_handle(tjInitDecompress()) {}
 
@@ -39,6 +40,34 @@ void JpegDecoder::resetHandle()
     m_handle = tjInitDecompress();
 }
 
+QImage JpegDecoder::takeImage(QSize size)
+{
+    for (QImage &kept : m_reused) {
+        // Detached: this copy is the only one, so nobody sees the rewrite.
+        if (kept.size() == size && kept.isDetached())
+            return std::exchange(kept, QImage());
+    }
+    return QImage(size, QImage::Format_RGB32);
+}
+
+void JpegDecoder::keepImage(const QImage &image)
+{
+    for (QImage &kept : m_reused) {
+        if (kept.isNull()) {
+            kept = image;
+            return;
+        }
+    }
+    m_reused[m_nextReused] = image;
+    m_nextReused = (m_nextReused + 1) % kReusedImages;
+}
+
+void JpegDecoder::releaseReusedImages()
+{
+    for (QImage &kept : m_reused)
+        kept = QImage();
+}
+
 QImage JpegDecoder::decode(QByteArrayView jpeg)
 {
     // A fresh handle for every picture, a few microseconds next to the
@@ -48,7 +77,7 @@ QImage JpegDecoder::decode(QByteArrayView jpeg)
     const QSize size = peekSize(jpeg);
     if (size.isEmpty() || qint64(size.width()) * size.height() > kMaxPixels)
         return {};
-    QImage image(size, QImage::Format_RGB32);
+    QImage image = takeImage(size);
     if (image.isNull())
         return {};
     const auto decompress = [&] {
@@ -61,8 +90,10 @@ QImage JpegDecoder::decode(QByteArrayView jpeg)
                              static_cast<unsigned long>(jpeg.size()), image.bits(), size.width(),
                              int(image.bytesPerLine()), size.height(), format, 0);
     };
-    if (decompress() == 0)
+    if (decompress() == 0) {
+        keepImage(image);
         return image;
+    }
     // A warning (a damaged but readable picture) still gives an image, as
     // the system decoders do; a fatal error gives none.
     if (!m_handle || tjGetErrorCode(static_cast<tjhandle>(m_handle)) != TJERR_WARNING)
@@ -74,5 +105,6 @@ QImage JpegDecoder::decode(QByteArrayView jpeg)
     image.fill(qRgb(128, 128, 128));
     resetHandle();
     decompress();
+    keepImage(image);
     return image;
 }

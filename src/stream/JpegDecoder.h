@@ -4,9 +4,15 @@
 #include <QImage>
 #include <QSize>
 
-// Decodes a JPEG picture straight into the memory of a new QImage
+// Decodes a JPEG picture straight into the memory of a QImage
 // (Format_RGB32) with libjpeg-turbo: one decode, no intermediate copy. The
 // image owns its pixels and shares nothing with the input bytes.
+//
+// The decoder keeps the last kReusedImages pictures it gave out and decodes
+// the next picture of the same size into one of them once nobody else holds
+// it any more (QImage::isDetached()): a live stream then takes no new frame
+// memory, and a large frame's fresh memory costs more to fault in than to
+// decode into. A picture still held anywhere is never written again.
 //
 // Pictures larger than kMaxPixels are refused before any pixel memory is
 // taken, so a header that declares 65535 x 65535 costs nothing. A damaged
@@ -33,8 +39,19 @@ public:
     // The picture's size from its header alone; an empty size when unreadable.
     QSize peekSize(QByteArrayView jpeg);
 
+    // Lets go of the pictures kept for reuse (the stream stopped).
+    void releaseReusedImages();
+
 private:
+    static constexpr int kReusedImages = 2;
+
     void resetHandle();
+    // A kept picture of size that nobody else holds, taken out of the
+    // keeping so that writing it copies nothing, or else a new picture.
+    QImage takeImage(QSize size);
+    void keepImage(const QImage &image);
 
     void *m_handle = nullptr; // tjhandle
+    QImage m_reused[kReusedImages];
+    int m_nextReused = 0; // the slot a new picture replaces
 };
