@@ -24,6 +24,7 @@ ViewController::ViewController(ViewOutlets outlets, ViewerServices services, QOb
 
 ViewController::~ViewController()
 {
+    logFramesWritten(); // a recording still running is finished at exit
     if (CameraBuffer::hasSharedInstance() && CameraBuffer::shareInstance().delegate() == this)
         CameraBuffer::shareInstance().setDelegate(nullptr);
 }
