@@ -13,6 +13,9 @@ function(orbilens_add_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
+    if(ORBILENS_SANITIZE)
+        math(EXPR ARG_TIMEOUT "${ARG_TIMEOUT} * 3") # instrumented code runs slower
+    endif()
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
         LABELS "${ARG_LABELS}"
