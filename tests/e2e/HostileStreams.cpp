@@ -127,8 +127,10 @@ qint64 MemoryWatch::residentGrowth() const
 
 QString MemoryWatch::figures() const
 {
-    return QStringLiteral("heap peak +%1 MiB, resident peak +%2 MiB, part buffer max %3 MiB")
+    return QStringLiteral("heap peak +%1 MiB, resident peak %2 MiB (+%3 MiB), part buffer "
+                          "max %4 MiB")
         .arg(double(heapGrowth()) / kMiB, 0, 'f', 1)
+        .arg(double(processfigures::peakResidentBytes()) / kMiB, 0, 'f', 1)
         .arg(double(residentGrowth()) / kMiB, 0, 'f', 1)
         .arg(double(m_maxBuffered) / kMiB, 0, 'f', 1);
 }
