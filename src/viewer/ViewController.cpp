@@ -24,7 +24,6 @@ ViewController::ViewController(ViewOutlets outlets, ViewerServices services, QOb
 
 ViewController::~ViewController()
 {
-    logFramesWritten(); // a recording still running is finished at exit
     if (CameraBuffer::hasSharedInstance() && CameraBuffer::shareInstance().delegate() == this)
         CameraBuffer::shareInstance().setDelegate(nullptr);
 }

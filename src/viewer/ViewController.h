@@ -70,8 +70,6 @@ public:
     bool isDisconnect() const { return m_isDisconnect; }
     bool isTimeLapseGetImg() const { return m_isTimeLapseGetImg; }
     int recordTime() const { return m_recordTime; }
-    // Frames the running recording's writer has taken; 0 once it ended.
-    int framesWritten() const { return m_framesWritten; }
     QString filePathStr() const { return m_filePathStr; }
 
     // MARK: - ViewController_SaveLocation.cpp: save folder and capture file names
@@ -194,9 +192,6 @@ public:
 private:
     // MARK: - ViewController_FrameCapture.cpp
     FrameStep frameCaptureStep(const QImage &image);
-    // Logs "视频写入 <count>" for a recording that took frames, and zeroes the count.
-    void logFramesWritten();
-    int m_framesWritten = 0; // frames the running recording's writer took
 
     ViewOutlets m_outlets;
     ViewerServices m_services;

@@ -256,7 +256,6 @@ bool ViewController::startRecordingWithFileUrl(const QString &path)
 
 void ViewController::stopRecording()
 {
-    logFramesWritten();
     // The completion runs on the recording's worker thread. It carries its own
     // file's report, and reaches the controller only through the main thread,
     // where a controller gone by then is seen as gone. It never touches the

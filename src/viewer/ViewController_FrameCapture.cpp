@@ -8,6 +8,14 @@
 // The frame handler's capture step: a due photo, the running recording, and
 // the end of a recording whose frames changed size.
 
+namespace
+{
+void logFrameWritten(bool accepted)
+{
+    platform::log(accepted ? QStringLiteral("视频写入") : QStringLiteral("视频写入失败"));
+}
+} // namespace
+
 ViewController::FrameStep ViewController::frameCaptureStep(const QImage &image)
 {
     if (m_isSnapshot) {
@@ -50,22 +58,6 @@ ViewController::FrameStep ViewController::frameCaptureStep(const QImage &image)
         return FrameStep::Stop;
 
     m_isTimeLapseGetImg = false;
-    // Called before writeImage returns. A line for every frame would be up
-    // to 60 formatted log lines a second: the first frame a recording takes
-    // and every refusal are logged as they happen, the frames taken are
-    // counted and logged once when the recording ends.
-    ImageWritingVideoTool::shareInstance().writeImage(image, [this](bool accepted) {
-        if (!accepted)
-            platform::log(QStringLiteral("视频写入失败"));
-        else if (m_framesWritten++ == 0)
-            platform::log(QStringLiteral("视频写入"));
-    });
+    ImageWritingVideoTool::shareInstance().writeImage(image, logFrameWritten);
     return FrameStep::Continue;
-}
-
-void ViewController::logFramesWritten()
-{
-    if (m_framesWritten > 0)
-        platform::log(QStringLiteral("视频写入 %1").arg(m_framesWritten));
-    m_framesWritten = 0;
 }
