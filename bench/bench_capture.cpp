@@ -57,6 +57,7 @@ struct Recording {
     qint64 skipped = 0; // by the server: the viewer did not take them in time
     qint64 offered = 0;
     qint64 dropped = 0;
+    int highestQueueDepth = 0;
     int written = -1;
     double cpuSeconds = 0;
     double cpuMsPerFrame() const { return written > 0 ? 1000 * cpuSeconds / written : 0; }
@@ -80,6 +81,7 @@ Recording record(ViewerRig &rig, ReplayServer &server, const QString &mode, doub
     spin(int(seconds * 1000));
     r.offered = writer().frame() + writer().droppedFrames();
     r.dropped = writer().droppedFrames();
+    r.highestQueueDepth = writer().highestQueueDepth();
     r.sent = server.framesSent() - sent0;
     r.skipped = server.framesSkipped() - skipped0;
     rig.pressCapture();
@@ -169,9 +171,9 @@ int main(int argc, char **argv)
     if (!parser.isSet(noRecording)) {
         std::printf("Recording, %.0f s per mode with the live view running; ffmpeg %.0f s\n",
                     seconds, ffmpegSeconds);
-        std::printf("%-10s %-10s %3s %6s %7s %7s %7s %8s %9s | %-24s %7s %9s %7s\n", "size", "mode",
-                    "fps", "sent", "skipped", "offered", "written", "dropped", "cpu ms/f",
-                    "x264 preset/tune", "frames", "cpu ms/f", "x ffmpeg");
+        std::printf("%-10s %-10s %3s %6s %7s %7s %7s %8s %9s %7s | %-24s %7s %9s %7s\n", "size",
+                    "mode", "fps", "sent", "skipped", "offered", "written", "dropped", "cpu ms/f",
+                    "queue", "x264 preset/tune", "frames", "cpu ms/f", "x ffmpeg");
         QJsonArray rows, raw;
         int videoLosses = 0, videoRuns = 0;
         QStringList lossy;
@@ -182,6 +184,8 @@ int main(int argc, char **argv)
             const QSize size(entry->width, entry->height);
             const QString sizeText = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
             const int fps = ViewController::recordingFps(kVideoMode, QSizeF(size));
+            const int capacity =
+                ImageWritingVideoTool::queueCapacityFor(size.width(), size.height());
             const std::vector<QByteArray> frames = framesOfTag(tag);
             if (frames.empty()) {
                 std::fprintf(stderr, "camera-box-sim gave no %s frame (set ORBILENS_SIM)\n",
@@ -227,17 +231,20 @@ int main(int argc, char **argv)
                 const double ffmpegMs =
                     withFfmpeg ? 1000 * ffmpeg.cpuSeconds / std::max(1, ffmpegWritten) : 0;
                 const double x = ffmpegMs > 0 ? r.cpuMsPerFrame() / ffmpegMs : 0;
-                std::printf("%-10s %-10s %3d %6lld %7lld %7lld %7d %8lld %9.2f | %-24s %7d %9.2f "
-                            "%7.2f\n",
-                            qPrintable(sizeText), qPrintable(mode), isVideo ? fps : 24, r.sent,
-                            r.skipped, r.offered, r.written, r.dropped, r.cpuMsPerFrame(),
-                            isVideo ? qPrintable(x264Text) : "", withFfmpeg ? ffmpegWritten : 0,
-                            ffmpegMs, x);
+                const QString queue =
+                    QStringLiteral("%1/%2").arg(r.highestQueueDepth).arg(capacity);
+                std::printf(
+                    "%-10s %-10s %3d %6lld %7lld %7lld %7d %8lld %9.2f %7s | %-24s %7d %9.2f "
+                    "%7.2f\n",
+                    qPrintable(sizeText), qPrintable(mode), isVideo ? fps : 24, r.sent, r.skipped,
+                    r.offered, r.written, r.dropped, r.cpuMsPerFrame(), qPrintable(queue),
+                    isVideo ? qPrintable(x264Text) : "", withFfmpeg ? ffmpegWritten : 0, ffmpegMs,
+                    x);
                 std::fflush(stdout);
                 const QJsonValue none(QStringLiteral("-"));
                 rows.append(QJsonArray{sizeText, mode, isVideo ? fps : 24, r.sent, r.skipped,
                                        r.offered, r.written, r.dropped, x264Text,
-                                       rounded(r.cpuMsPerFrame(), 2), QStringLiteral("n/a"),
+                                       rounded(r.cpuMsPerFrame(), 2), queue,
                                        withFfmpeg ? QJsonValue(ffmpegWritten) : none,
                                        withFfmpeg ? QJsonValue(rounded(ffmpegMs, 2)) : none,
                                        withFfmpeg ? QJsonValue(rounded(x, 2)) : none});
@@ -250,6 +257,8 @@ int main(int argc, char **argv)
                                        {"framesOffered", r.offered},
                                        {"framesWritten", r.written},
                                        {"framesDropped", r.dropped},
+                                       {"highestQueueDepth", r.highestQueueDepth},
+                                       {"queueCapacity", capacity},
                                        {"cpuSeconds", r.cpuSeconds},
                                        {"completed", r.ok},
                                        {"x264", isVideo ? x264.join(QLatin1Char(' ')) : QString()},
@@ -280,8 +289,8 @@ int main(int argc, char **argv)
                            "takes a frame every 0.625 s and plays at 24 fps. The viewer's CPU "
                            "includes its live view (receive, decode, show). ffmpeg: `ffmpeg -f "
                            "mpjpeg -i URL` with the viewer's x264 settings, -fps_mode "
-                           "passthrough. The encoder queue's depth is not exposed by the video "
-                           "writer."));
+                           "passthrough. Encoder queue max: the most frames the recording's queue "
+                           "held at once, of its capacity; a full queue drops the next frame."));
         results.setRaw(QStringLiteral("recordings"), raw);
         if (videoRuns > 0)
             results.target(

@@ -119,6 +119,11 @@ public:
     // Frames of the current recording that were dropped: queue full, no
     // buffer, or refused by the append.
     qint64 droppedFrames() const { return m_droppedFrames; }
+    // The most frames the running recording's queue has held at once.
+    int highestQueueDepth() const
+    {
+        return videoWriter ? int(videoWriter->highestQueueDepth()) : 0;
+    }
     // Recordings whose finish has not completed yet.
     int finishingCount();
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -103,6 +104,12 @@ bool VideoWriterInput::isReadyForMoreMediaData() const
            m_queue.size() < size_t(m_config.queueCapacity);
 }
 
+size_t VideoWriterInput::highestQueueDepth() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_highestQueueDepth;
+}
+
 bool VideoWriterInput::appendPixelBuffer(std::unique_ptr<PixelBuffer> buffer, MediaTime time)
 {
     if (!buffer)
@@ -113,6 +120,7 @@ bool VideoWriterInput::appendPixelBuffer(std::unique_ptr<PixelBuffer> buffer, Me
             m_queue.size() >= size_t(m_config.queueCapacity))
             return false;
         m_queue.push_back({std::move(buffer), time});
+        m_highestQueueDepth = std::max(m_highestQueueDepth, m_queue.size());
     }
     m_changed.notify_all();
     return true;

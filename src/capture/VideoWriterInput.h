@@ -77,6 +77,9 @@ public:
     // Waits at most timeout for the input to become ready; false when it did
     // not, or when it never will again (failed or finished).
     bool waitUntilReady(std::chrono::microseconds timeout) const;
+    // The most frames the queue has held at once; the queue's capacity means
+    // the worker fell behind at some point.
+    size_t highestQueueDepth() const;
     // The memory of a frame already encoded, to draw the next frame into:
     // fresh memory for a large frame costs more to fault in than to fill.
     // Null when there is none to spare.
@@ -129,6 +132,7 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed; // any change of the fields below
     std::deque<QueuedFrame> m_queue;
+    size_t m_highestQueueDepth = 0;
     std::vector<std::unique_ptr<PixelBuffer>> m_spareBuffers;
     bool m_finishRequested = false;
     Completion m_completion;
