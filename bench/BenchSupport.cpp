@@ -10,6 +10,7 @@ extern "C" {
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPainter>
@@ -60,6 +61,18 @@ double threadCpuSeconds()
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+void prepareEnvironment()
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("ORBILENS_SIM"))
+        qputenv("ORBILENS_SIM", ORBILENS_SIM_PATH);
+}
+
+void quietViewerLog()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
 }
 
 double median(std::vector<double> values)

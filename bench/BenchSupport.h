@@ -26,6 +26,14 @@ namespace bench
 
 using Clock = std::chrono::steady_clock;
 
+// --- Set-up -----------------------------------------------------------------
+
+// Before the QApplication: the offscreen platform, and the simulator of this
+// build unless ORBILENS_SIM names another.
+void prepareEnvironment();
+// After it: the viewer's info lines off, so that they do not bury the figures.
+void quietViewerLog();
+
 // --- CPU and statistics ---------------------------------------------------
 
 // User + system seconds of this process, of its children that were waited

@@ -28,7 +28,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QLoggingCategory>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -122,12 +121,9 @@ std::vector<QByteArray> framesOfTag(int tag)
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("ORBILENS_SIM"))
-        qputenv("ORBILENS_SIM", ORBILENS_SIM_PATH);
+    bench::prepareEnvironment();
     QApplication app(argc, argv);
-    // The viewer's log lines would bury the figures.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
+    bench::quietViewerLog();
     QCommandLineParser parser;
     const QCommandLineOption secondsOption(QStringLiteral("seconds"),
                                            QStringLiteral("Seconds per recording."),

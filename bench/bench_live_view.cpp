@@ -23,7 +23,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 
 #include <cstdio>
 #include <map>
@@ -147,12 +146,9 @@ QString ms(double value)
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("ORBILENS_SIM"))
-        qputenv("ORBILENS_SIM", ORBILENS_SIM_PATH);
+    bench::prepareEnvironment();
     QApplication app(argc, argv);
-    // The viewer's log lines would bury the figures.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
+    bench::quietViewerLog();
     QCommandLineParser parser;
     const QCommandLineOption secondsOption(QStringLiteral("seconds"),
                                            QStringLiteral("Measured seconds per case."),

@@ -7,9 +7,8 @@
 //
 //   bench_photo_save [--repeats N] [--tags 5,1]
 
-#include "platform/CameraAddress.h"
+#include "BenchSupport.h"
 #include "stream/JpegDecoder.h"
-#include "support/SimProcess.h"
 #include "viewer/ResolutionTable.h"
 #include "viewer/ViewController.h"
 
@@ -17,13 +16,9 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <turbojpeg.h>
 
@@ -33,30 +28,6 @@
 
 namespace
 {
-
-// One JPEG frame as the simulator sends it, cut out of its stream.
-QByteArray grabFrame(const QString &baseUrl)
-{
-    QNetworkAccessManager manager;
-    QNetworkReply *reply =
-        manager.get(QNetworkRequest(QUrl(baseUrl + QStringLiteral("/?action=stream"))));
-    QByteArray bytes, frame;
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::readyRead, [&] {
-        bytes += reply->readAll();
-        const qsizetype start = bytes.indexOf("\xff\xd8");
-        const qsizetype end = start < 0 ? -1 : bytes.indexOf("\xff\xd9", start);
-        if (end > 0 && frame.isEmpty()) {
-            frame = bytes.mid(start, end + 2 - start);
-            loop.quit();
-        }
-    });
-    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-    loop.exec();
-    reply->abort();
-    reply->deleteLater();
-    return frame;
-}
 
 QImage noise(QSize size)
 {
@@ -137,7 +108,7 @@ bool measure(const char *label, const QImage &image, const QString &tagText, int
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::prepareEnvironment();
     QApplication app(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption repeats(QStringLiteral("repeats"),
@@ -161,17 +132,10 @@ int main(int argc, char **argv)
         const resolution::Entry *entry = resolution::entryForTag(tagText.toInt());
         if (!entry)
             continue;
-        SimProcess sim;
-        if (!sim.start({QStringLiteral("--resolution"), tagText})) {
-            std::fprintf(stderr, "camera-box-sim did not start (set ORBILENS_SIM)\n");
-            return 1;
-        }
-        CameraAddress::setBaseUrl(QUrl(sim.baseUrl()));
         JpegDecoder decoder;
-        const QImage frame = decoder.decode(grabFrame(sim.baseUrl()));
-        sim.kill();
+        const QImage frame = decoder.decode(bench::simulatorFrame(tagText.toInt()));
         if (frame.isNull()) {
-            std::fprintf(stderr, "no frame at tag %s\n", qPrintable(tagText));
+            std::fprintf(stderr, "no frame at tag %s (set ORBILENS_SIM)\n", qPrintable(tagText));
             return 1;
         }
 

@@ -10,6 +10,7 @@
 //
 //   bench_soak [--cycles 1000] [--every 100] [--frames 1] [--warm-up 20] [--check]
 
+#include "BenchSupport.h"
 #include "app/MainWindow.h"
 #include "platform/CameraAddress.h"
 #include "support/ProcessFigures.h"
@@ -22,7 +23,6 @@
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QLoggingCategory>
 #include <QTimer>
 
 #include <cstdio>
@@ -81,12 +81,9 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs = 10000)
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("ORBILENS_SIM"))
-        qputenv("ORBILENS_SIM", ORBILENS_SIM_PATH);
+    bench::prepareEnvironment();
     QApplication app(argc, argv);
-    // The viewer's log lines, three a cycle, would bury the figures.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
+    bench::quietViewerLog();
     QCommandLineParser parser;
     const QCommandLineOption cyclesOption(QStringLiteral("cycles"),
                                           QStringLiteral("Off and on cycles."), QStringLiteral("N"),
