@@ -2,6 +2,7 @@
 
 #include "support/SimProcess.h"
 #include "support/ThreadedServer.h"
+#include "viewer/ResolutionTable.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -73,6 +74,17 @@ void prepareEnvironment()
 void quietViewerLog()
 {
     QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
+}
+
+QList<int> tagsOrAll(const QString &list)
+{
+    QList<int> tags;
+    for (const QString &t : list.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        tags.append(t.toInt());
+    if (tags.isEmpty())
+        for (const auto &e : resolution::kTable)
+            tags.append(e.tag);
+    return tags;
 }
 
 double median(std::vector<double> values)

@@ -6,9 +6,11 @@
 // every benchmark writes for the report.
 
 #include <QByteArray>
+#include <QCommandLineOption>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -33,6 +35,23 @@ using Clock = std::chrono::steady_clock;
 void prepareEnvironment();
 // After it: the viewer's info lines off, so that they do not bury the figures.
 void quietViewerLog();
+
+// The options every measuring benchmark takes: which sizes, without the
+// ffmpeg command line, where the figures go, and a quick run's mark.
+struct CommonOptions {
+    QCommandLineOption tags{QStringLiteral("tags"),
+                            QStringLiteral("Resolution tags (default: all)."),
+                            QStringLiteral("LIST")};
+    QCommandLineOption noFfmpeg{QStringLiteral("no-ffmpeg"),
+                                QStringLiteral("Leave out the ffmpeg command line.")};
+    QCommandLineOption json{QStringLiteral("json"), QStringLiteral("Write the figures to FILE."),
+                            QStringLiteral("FILE")};
+    QCommandLineOption quick{QStringLiteral("quick"),
+                             QStringLiteral("Mark the results as a quick run.")};
+    QList<QCommandLineOption> all() const { return {tags, noFfmpeg, json, quick}; }
+};
+// The tags given, or every tag of the resolution table.
+QList<int> tagsOrAll(const QString &list);
 
 // --- CPU and statistics ---------------------------------------------------
 

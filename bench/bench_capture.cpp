@@ -131,9 +131,6 @@ int main(int argc, char **argv)
     const QCommandLineOption ffmpegSecondsOption(QStringLiteral("ffmpeg-seconds"),
                                                  QStringLiteral("Seconds of ffmpeg per size."),
                                                  QStringLiteral("S"), QStringLiteral("20"));
-    const QCommandLineOption tagsOption(QStringLiteral("tags"),
-                                        QStringLiteral("Resolution tags (default: all)."),
-                                        QStringLiteral("LIST"));
     const QCommandLineOption pressesOption(QStringLiteral("presses"),
                                            QStringLiteral("Photos taken at 3840x2160."),
                                            QStringLiteral("N"), QStringLiteral("9"));
@@ -141,27 +138,16 @@ int main(int argc, char **argv)
                                          QStringLiteral("Leave out the recordings."));
     const QCommandLineOption noPhoto(QStringLiteral("no-photo"),
                                      QStringLiteral("Leave out the photos."));
-    const QCommandLineOption noFfmpeg(QStringLiteral("no-ffmpeg"),
-                                      QStringLiteral("Leave out the ffmpeg command line."));
-    const QCommandLineOption jsonOption(QStringLiteral("json"),
-                                        QStringLiteral("Write the figures to FILE."),
-                                        QStringLiteral("FILE"));
-    const QCommandLineOption quick(QStringLiteral("quick"),
-                                   QStringLiteral("Mark the results as a quick run."));
-    parser.addOptions({secondsOption, ffmpegSecondsOption, tagsOption, pressesOption, noRecording,
-                       noPhoto, noFfmpeg, jsonOption, quick});
+    const CommonOptions common;
+    parser.addOptions({secondsOption, ffmpegSecondsOption, pressesOption, noRecording, noPhoto});
+    parser.addOptions(common.all());
     parser.process(app);
     const double seconds = std::max(1.0, parser.value(secondsOption).toDouble());
     const double ffmpegSeconds = std::max(1.0, parser.value(ffmpegSecondsOption).toDouble());
-    QList<int> tags;
-    for (const QString &t : parser.value(tagsOption).split(QLatin1Char(','), Qt::SkipEmptyParts))
-        tags.append(t.toInt());
-    if (tags.isEmpty())
-        for (const auto &e : resolution::kTable)
-            tags.append(e.tag);
+    const QList<int> tags = tagsOrAll(parser.value(common.tags));
 
     Results results(QStringLiteral("capture"));
-    results.setMode(parser.isSet(quick) ? QStringLiteral("quick") : QStringLiteral("full"));
+    results.setMode(parser.isSet(common.quick) ? QStringLiteral("quick") : QStringLiteral("full"));
     QTemporaryDir scratch;
 
     if (!parser.isSet(noRecording)) {
@@ -203,7 +189,7 @@ int main(int argc, char **argv)
             const QStringList x264 = x264Arguments(preset);
             FfmpegRun ffmpeg;
             int ffmpegWritten = -1;
-            if (!parser.isSet(noFfmpeg)) {
+            if (!parser.isSet(common.noFfmpeg)) {
                 ReplayServer server(frames, fps);
                 const QString out = scratch.filePath(sizeText + QStringLiteral(".mp4"));
                 ffmpeg = runFfmpeg(QStringList{QStringLiteral("-f"), QStringLiteral("mpjpeg"),
@@ -345,8 +331,8 @@ int main(int argc, char **argv)
         results.setRaw(QStringLiteral("photoPressToFileMs"), all);
     }
 
-    if (!results.write(parser.value(jsonOption))) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(parser.value(jsonOption)));
+    if (!results.write(parser.value(common.json))) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(parser.value(common.json)));
         return 1;
     }
     return 0;

@@ -153,9 +153,6 @@ int main(int argc, char **argv)
     const QCommandLineOption secondsOption(QStringLiteral("seconds"),
                                            QStringLiteral("Measured seconds per case."),
                                            QStringLiteral("S"), QStringLiteral("3"));
-    const QCommandLineOption tagsOption(QStringLiteral("tags"),
-                                        QStringLiteral("Resolution tags (default: all)."),
-                                        QStringLiteral("LIST"));
     const QCommandLineOption longFramesOption(QStringLiteral("long-frames"),
                                               QStringLiteral("Frames of the long run (0: none)."),
                                               QStringLiteral("N"), QStringLiteral("10000"));
@@ -166,27 +163,16 @@ int main(int argc, char **argv)
         QStringLiteral("long-fps"),
         QStringLiteral("Frames per second of the long run (0: as fast as the viewer takes them)."),
         QStringLiteral("N"), QStringLiteral("60"));
-    const QCommandLineOption noFfmpeg(QStringLiteral("no-ffmpeg"),
-                                      QStringLiteral("Leave out the ffmpeg command line."));
-    const QCommandLineOption jsonOption(QStringLiteral("json"),
-                                        QStringLiteral("Write the figures to FILE."),
-                                        QStringLiteral("FILE"));
-    const QCommandLineOption quick(QStringLiteral("quick"),
-                                   QStringLiteral("Mark the results as a quick run."));
-    parser.addOptions({secondsOption, tagsOption, longFramesOption, longTagOption, longFpsOption,
-                       noFfmpeg, jsonOption, quick});
+    const CommonOptions common;
+    parser.addOptions({secondsOption, longFramesOption, longTagOption, longFpsOption});
+    parser.addOptions(common.all());
     parser.process(app);
     const double seconds = std::max(1.0, parser.value(secondsOption).toDouble());
     const qint64 longFrames = parser.value(longFramesOption).toLongLong();
-    QList<int> tags;
-    for (const QString &t : parser.value(tagsOption).split(QLatin1Char(','), Qt::SkipEmptyParts))
-        tags.append(t.toInt());
-    if (tags.isEmpty())
-        for (const auto &e : resolution::kTable)
-            tags.append(e.tag);
+    const QList<int> tags = tagsOrAll(parser.value(common.tags));
 
     Results results(QStringLiteral("live view"));
-    results.setMode(parser.isSet(quick) ? QStringLiteral("quick") : QStringLiteral("full"));
+    results.setMode(parser.isSet(common.quick) ? QStringLiteral("quick") : QStringLiteral("full"));
     QJsonArray rows, raw;
     std::printf("Live view, %.0f s per case, JPEG quality %d, window 1280x780\n", seconds,
                 kJpegQuality);
@@ -224,7 +210,7 @@ int main(int argc, char **argv)
                 run = runViewer(server, size, seconds, 0);
             }
             FfmpegRun ffmpeg;
-            if (!parser.isSet(noFfmpeg)) {
+            if (!parser.isSet(common.noFfmpeg)) {
                 ReplayServer server(frames, rate);
                 ffmpeg = runFfmpeg({QStringLiteral("-f"), QStringLiteral("mpjpeg"),
                                     QStringLiteral("-i"), server.streamUrl(), QStringLiteral("-f"),
@@ -395,8 +381,8 @@ int main(int argc, char **argv)
                            .arg(window)
                            .arg(ms(lastMs)));
     }
-    if (!results.write(parser.value(jsonOption))) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(parser.value(jsonOption)));
+    if (!results.write(parser.value(common.json))) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(parser.value(common.json)));
         return 1;
     }
     return 0;
