@@ -80,7 +80,16 @@ public:
         if (!QTest::qWaitForWindowExposed(window.get()))
             return false;
         window->controller().viewDidLoad();
-        return true;
+        return QTest::qWaitFor([&] { return c().photoSize() == QSizeF(640, 480); }, kTimeoutMs);
+    }
+
+    // A video recording started from the capture button: its file's path,
+    // or empty when none started.
+    QString startRecording()
+    {
+        chooseMode(QStringLiteral("Video"));
+        press();
+        return c().isVideo() ? writer().writePath() : QString();
     }
 
     // On the port it had before, when it had one: the viewer's camera
@@ -289,13 +298,10 @@ private Q_SLOTS:
 void tst_CaptureFaults::folderRemovedDuringRecording()
 {
     Rig rig;
-    QVERIFY2(rig.start(), "camera-box-sim did not start");
-    QTRY_COMPARE_WITH_TIMEOUT(rig.c().photoSize(), QSizeF(640, 480), kTimeoutMs);
-    rig.chooseMode(QStringLiteral("Video"));
+    QVERIFY2(rig.start(), "camera-box-sim did not start or sent no frame");
     LogCapture log;
-    rig.press();
-    QVERIFY(rig.c().isVideo());
-    const QString path = writer().writePath();
+    const QString path = rig.startRecording();
+    QVERIFY(!path.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(writer().frame() >= 30, kTimeoutMs);
 
     // The user deletes the folder, file and all, while it records.
@@ -332,12 +338,10 @@ void tst_CaptureFaults::folderRemovedDuringRecording()
 void tst_CaptureFaults::folderMadeReadOnlyDuringRecording()
 {
     Rig rig;
-    QVERIFY2(rig.start(), "camera-box-sim did not start");
-    QTRY_COMPARE_WITH_TIMEOUT(rig.c().photoSize(), QSizeF(640, 480), kTimeoutMs);
-    rig.chooseMode(QStringLiteral("Video"));
+    QVERIFY2(rig.start(), "camera-box-sim did not start or sent no frame");
     LogCapture log;
-    rig.press();
-    const QString path = writer().writePath();
+    const QString path = rig.startRecording();
+    QVERIFY(!path.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(writer().frame() >= 20, kTimeoutMs);
 
     auto readOnly = std::make_unique<ReadOnlyFolder>(rig.folder());
@@ -372,8 +376,7 @@ void tst_CaptureFaults::folderMadeReadOnlyDuringRecording()
 void tst_CaptureFaults::photoIntoReadOnlyFolder()
 {
     Rig rig;
-    QVERIFY2(rig.start(), "camera-box-sim did not start");
-    QTRY_COMPARE_WITH_TIMEOUT(rig.c().photoSize(), QSizeF(640, 480), kTimeoutMs);
+    QVERIFY2(rig.start(), "camera-box-sim did not start or sent no frame");
 
     auto readOnly = std::make_unique<ReadOnlyFolder>(rig.folder());
     if (!readOnly->whyNot().isEmpty())
@@ -399,12 +402,10 @@ void tst_CaptureFaults::photoIntoReadOnlyFolder()
 void tst_CaptureFaults::diskFillsUpDuringRecording()
 {
     Rig rig;
-    QVERIFY2(rig.start(), "camera-box-sim did not start");
-    QTRY_COMPARE_WITH_TIMEOUT(rig.c().photoSize(), QSizeF(640, 480), kTimeoutMs);
-    rig.chooseMode(QStringLiteral("Video"));
+    QVERIFY2(rig.start(), "camera-box-sim did not start or sent no frame");
     LogCapture log;
-    rig.press();
-    const QString path = writer().writePath();
+    const QString path = rig.startRecording();
+    QVERIFY(!path.isEmpty());
     // A fragment or more on the disk before it fills.
     QTRY_VERIFY_WITH_TIMEOUT(writer().frame() >= 30 && QFileInfo(path).size() > 4096, kTimeoutMs);
     const qint64 sizeAtLimit = QFileInfo(path).size();
@@ -445,12 +446,10 @@ void tst_CaptureFaults::diskFillsUpDuringRecording()
 void tst_CaptureFaults::cameraBoxKilledDuringRecording()
 {
     Rig rig;
-    QVERIFY2(rig.start(), "camera-box-sim did not start");
-    QTRY_COMPARE_WITH_TIMEOUT(rig.c().photoSize(), QSizeF(640, 480), kTimeoutMs);
-    rig.chooseMode(QStringLiteral("Video"));
+    QVERIFY2(rig.start(), "camera-box-sim did not start or sent no frame");
     LogCapture log;
-    rig.press();
-    const QString path = writer().writePath();
+    const QString path = rig.startRecording();
+    QVERIFY(!path.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(writer().frame() >= 30, kTimeoutMs);
 
     rig.sim().kill(); // SIGKILL: no goodbye on the socket beyond the kernel's
