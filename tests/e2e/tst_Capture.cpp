@@ -2,16 +2,12 @@
 // process, through the window's own buttons, with the files read back with
 // libavformat. Recordings run in real time; only counts are checked.
 
-#include "app/MainWindow.h"
 #include "capture/ImageWritingVideoTool.h"
 #include "capture/Mp4Reader.h"
-#include "control/RequestManager.h"
-#include "platform/CameraAddress.h"
+#include "e2e/CaptureRig.h"
 #include "platform/Controls.h"
 #include "stream/CameraBuffer.h"
 #include "support/LogCapture.h"
-#include "support/SimProcess.h"
-#include "support/ViewerFakes.h"
 #include "ui_MainWindow.h"
 #include "viewer/ViewController.h"
 
@@ -58,62 +54,29 @@ private:
     ViewController &m_controller;
 };
 
-// The simulator, and the viewer's window on it with a save folder.
-class Rig
+// The window on the simulator, with the frames shown while recording counted.
+class Rig : public CaptureRig
 {
 public:
     bool start(int resolutionTag, int fps)
     {
-        if (!m_sim.start({QStringLiteral("--resolution"), QString::number(resolutionTag),
-                          QStringLiteral("--fps"), QString::number(fps)}))
+        if (!CaptureRig::start({QStringLiteral("--resolution"), QString::number(resolutionTag),
+                                QStringLiteral("--fps"), QString::number(fps)},
+                               QSize(1200, 800)))
             return false;
-        if (!CameraAddress::setBaseUrl(QUrl(m_sim.baseUrl())))
-            return false;
-        window = std::make_unique<MainWindow>(fakes.services());
-        window->resize(1200, 800);
-        window->show();
-        if (!QTest::qWaitForWindowExposed(window.get()))
-            return false;
-        window->controller().viewDidLoad();
-        counter = std::make_unique<FrameCounter>(window->controller());
+        counter = std::make_unique<FrameCounter>(c());
         CameraBuffer::shareInstance().setDelegate(counter.get());
         return true;
     }
 
-    ~Rig()
+    // The counter leaves before the stream is stopped.
+    ~Rig() override
     {
-        if (CameraBuffer::hasSharedInstance()) {
+        if (CameraBuffer::hasSharedInstance())
             CameraBuffer::shareInstance().setDelegate(nullptr);
-            CameraBuffer::shareInstance().stopTaskWiFiBox();
-        }
-        window.reset();
-        RequestManager::releaseSharedInstance();
-        writer().finishAllAndWait(std::chrono::seconds(20));
     }
 
-    ViewController &c() { return window->controller(); }
-    Ui::MainWindow &form() { return window->form(); }
-    SimProcess &sim() { return m_sim; }
-    void press() { QTest::mouseClick(form().photoBtn, Qt::LeftButton); }
-    void chooseMode(const QString &title)
-    {
-        for (QPushButton *button : window->modeButtons())
-            if (button->text() == title)
-                QTest::mouseClick(button, Qt::LeftButton);
-    }
-    QStringList files(const QString &pattern) const
-    {
-        return QDir(fakes.saveFolder.path()).entryList({pattern}, QDir::Files, QDir::Name);
-    }
-    QString path(const QString &name) const { return fakes.saveFolder.filePath(name); }
-    QString notice() { return form().tipsLab->text(); }
-
-    ViewerFakes fakes;
-    std::unique_ptr<MainWindow> window;
     std::unique_ptr<FrameCounter> counter;
-
-private:
-    SimProcess m_sim;
 };
 
 void chooseResolution(QComboBox *popUp, int tag)

@@ -4,15 +4,11 @@
 // fault the user must be told, what was written must still play, and the
 // viewer must go on streaming and capturing.
 
-#include "app/MainWindow.h"
 #include "capture/ImageWritingVideoTool.h"
 #include "capture/Mp4Reader.h"
-#include "control/RequestManager.h"
-#include "platform/CameraAddress.h"
+#include "e2e/CaptureRig.h"
 #include "stream/CameraBuffer.h"
 #include "support/LogCapture.h"
-#include "support/SimProcess.h"
-#include "support/ViewerFakes.h"
 #include "ui_MainWindow.h"
 #include "viewer/ViewController.h"
 
@@ -65,22 +61,13 @@ int framesWritten(const LogCapture &log)
 
 // The simulator at 640 x 480 and 20 frames a second, and the viewer's window
 // on it with a save folder, in video mode.
-class Rig
+class Rig : public CaptureRig
 {
 public:
     bool start()
     {
-        if (!startSim())
-            return false;
-        if (!CameraAddress::setBaseUrl(QUrl(m_sim.baseUrl())))
-            return false;
-        window = std::make_unique<MainWindow>(fakes.services());
-        window->resize(1000, 700);
-        window->show();
-        if (!QTest::qWaitForWindowExposed(window.get()))
-            return false;
-        window->controller().viewDidLoad();
-        return QTest::qWaitFor([&] { return c().photoSize() == QSizeF(640, 480); }, kTimeoutMs);
+        return CaptureRig::start(simArguments(), QSize(1000, 700)) &&
+               QTest::qWaitFor([&] { return c().photoSize() == QSizeF(640, 480); }, kTimeoutMs);
     }
 
     // A video recording started from the capture button: its file's path,
@@ -92,42 +79,9 @@ public:
         return c().isVideo() ? writer().writePath() : QString();
     }
 
-    // On the port it had before, when it had one: the viewer's camera
-    // address does not change.
-    bool startSim()
-    {
-        QStringList arguments{QStringLiteral("--resolution"), QStringLiteral("0"),
-                              QStringLiteral("--fps"), QStringLiteral("20")};
-        if (m_sim.port() != 0)
-            arguments << QStringLiteral("--port") << QString::number(m_sim.port());
-        return m_sim.start(arguments);
-    }
-
-    ~Rig()
-    {
-        if (CameraBuffer::hasSharedInstance())
-            CameraBuffer::shareInstance().stopTaskWiFiBox();
-        window.reset();
-        RequestManager::releaseSharedInstance();
-        writer().finishAllAndWait(std::chrono::seconds(20));
-    }
-
-    ViewController &c() { return window->controller(); }
-    Ui::MainWindow &form() { return window->form(); }
-    SimProcess &sim() { return m_sim; }
-    void press() { QTest::mouseClick(form().photoBtn, Qt::LeftButton); }
-    void chooseMode(const QString &title)
-    {
-        for (QPushButton *button : window->modeButtons())
-            if (button->text() == title)
-                QTest::mouseClick(button, Qt::LeftButton);
-    }
-    QString folder() const { return fakes.saveFolder.path(); }
-    QStringList files(const QString &pattern) const
-    {
-        return QDir(folder()).entryList({pattern}, QDir::Files, QDir::Name);
-    }
-    QString notice() { return form().tipsLab->text(); }
+    // Again on the port it had before: the viewer's camera address does not
+    // change.
+    bool restartSim() { return sim().start(simArguments()); }
 
     // True when frames of the stream keep reaching the screen.
     bool streams()
@@ -158,11 +112,16 @@ public:
         QVERIFY(mp4.hasContiguousTimes(20));
     }
 
-    ViewerFakes fakes;
-    std::unique_ptr<MainWindow> window;
-
 private:
-    SimProcess m_sim;
+    // On the port it had before, once it had one.
+    QStringList simArguments()
+    {
+        QStringList arguments{QStringLiteral("--resolution"), QStringLiteral("0"),
+                              QStringLiteral("--fps"), QStringLiteral("20")};
+        if (sim().port() != 0)
+            arguments << QStringLiteral("--port") << QString::number(sim().port());
+        return arguments;
+    }
 };
 
 // A playable start of a recording: frames that decode, stamped at the rate.
@@ -477,7 +436,7 @@ void tst_CaptureFaults::cameraBoxKilledDuringRecording()
     QCOMPARE(rig.files(QStringLiteral("*")).size(), 1);
 
     // The box comes back; the user turns the stream on again.
-    QVERIFY2(rig.startSim(), "camera-box-sim did not restart");
+    QVERIFY2(rig.restartSim(), "camera-box-sim did not restart");
     QTest::mouseClick(rig.form().statusBtn, Qt::LeftButton);
     QVERIFY(rig.form().statusBtn->isChecked());
     QTRY_VERIFY_WITH_TIMEOUT(rig.form().previewImgeView->image().size() == QSize(640, 480),
