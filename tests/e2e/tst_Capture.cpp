@@ -4,7 +4,7 @@
 
 #include "capture/ImageWritingVideoTool.h"
 #include "capture/Mp4Reader.h"
-#include "e2e/CaptureRig.h"
+#include "support/WindowRig.h"
 #include "platform/Controls.h"
 #include "stream/CameraBuffer.h"
 #include "support/LogCapture.h"
@@ -55,12 +55,12 @@ private:
 };
 
 // The window on the simulator, with the frames shown while recording counted.
-class Rig : public CaptureRig
+class Rig : public WindowRig
 {
 public:
     bool start(int resolutionTag, int fps)
     {
-        if (!CaptureRig::start({QStringLiteral("--resolution"), QString::number(resolutionTag),
+        if (!WindowRig::start({QStringLiteral("--resolution"), QString::number(resolutionTag),
                                 QStringLiteral("--fps"), QString::number(fps)},
                                QSize(1200, 800)))
             return false;

@@ -6,7 +6,7 @@
 
 #include "capture/ImageWritingVideoTool.h"
 #include "capture/Mp4Reader.h"
-#include "e2e/CaptureRig.h"
+#include "support/WindowRig.h"
 #include "stream/CameraBuffer.h"
 #include "support/LogCapture.h"
 #include "ui_MainWindow.h"
@@ -61,12 +61,12 @@ int framesWritten(const LogCapture &log)
 
 // The simulator at 640 x 480 and 20 frames a second, and the viewer's window
 // on it with a save folder, in video mode.
-class Rig : public CaptureRig
+class Rig : public WindowRig
 {
 public:
     bool start()
     {
-        return CaptureRig::start(simArguments(), QSize(1000, 700)) &&
+        return WindowRig::start(simArguments(), QSize(1000, 700)) &&
                QTest::qWaitFor([&] { return c().photoSize() == QSizeF(640, 480); }, kTimeoutMs);
     }
 

@@ -1,21 +1,136 @@
 #pragma once
 
+#include "platform/Alerts.h"
+#include "platform/FileBrowser.h"
 #include "platform/FixedWifiName.h"
-#include "platform/MemorySettings.h"
-#include "platform/RecordingAlerts.h"
-#include "platform/RecordingFileBrowser.h"
-#include "platform/ScriptedFolderChooser.h"
+#include "platform/FolderChooser.h"
+#include "platform/Settings.h"
 #include "viewer/ViewerServices.h"
 
+#include <QHash>
+#include <QList>
+#include <QQueue>
 #include <QTemporaryDir>
 
-// The viewer's platform services as fakes, for tests that build the window or
-// the controller. By default the computer is on the camera box's network, so
-// the start-up network check stays quiet. Keep it alive longer than the window.
-//
-// By default a save folder is stored too, a fresh temporary folder
-// (saveFolder), so the start-up prompt for one stays quiet; NoneStored starts
-// with an empty store, as on a first start.
+#include <functional>
+
+// Fakes of the platform services, for tests. Main thread only, like the
+// services they stand for.
+
+// Records each alert instead of showing it; answer() ends the oldest
+// unanswered one as a user would, running its completion.
+class RecordingAlerts final : public platform::Alerts
+{
+public:
+    struct Shown {
+        platform::AlertContent content;
+        Completion completion;
+        bool answered = false;
+    };
+    void show(const platform::AlertContent &content, Completion completion) override
+    {
+        m_shown.append({content, std::move(completion), false});
+    }
+    const QList<Shown> &shown() const { return m_shown; }
+    QStringList informativeTexts() const
+    {
+        QStringList texts;
+        for (const Shown &s : m_shown)
+            texts << s.content.informativeText;
+        return texts;
+    }
+    // False when every alert has been answered.
+    bool answer(int response = kFirstButtonResponse)
+    {
+        for (Shown &s : m_shown) {
+            if (s.answered)
+                continue;
+            s.answered = true;
+            const Completion completion = s.completion; // it may show another alert
+            if (completion)
+                completion(response);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    QList<Shown> m_shown;
+};
+
+// Settings in memory; setWritable(false) refuses writes, like a full disk.
+class MemorySettings final : public platform::Settings
+{
+public:
+    std::optional<QString> stringForKey(const QString &key) const override
+    {
+        const auto it = m_values.constFind(key);
+        return it == m_values.cend() ? std::nullopt : std::optional(*it);
+    }
+    bool setString(const QString &key, const QString &value) override
+    {
+        if (m_writable)
+            m_values.insert(key, value);
+        return m_writable;
+    }
+    void setWritable(bool writable) { m_writable = writable; }
+    const QHash<QString, QString> &values() const { return m_values; }
+
+private:
+    QHash<QString, QString> m_values;
+    bool m_writable = true;
+};
+
+// Answers from a script, a cancel once it runs out. whileOpen stands for what
+// happens while a real dialog runs the event loop.
+class ScriptedFolderChooser final : public platform::FolderChooser
+{
+public:
+    void answer(const QString &folder) { m_answers.enqueue(folder); }
+    void cancel() { m_answers.enqueue(std::nullopt); }
+    void setWhileOpen(std::function<void()> action) { m_whileOpen = std::move(action); }
+    std::optional<QString> chooseFolder(const QString &message) override
+    {
+        m_messages << message;
+        if (m_whileOpen)
+            m_whileOpen();
+        return m_answers.isEmpty() ? std::nullopt : m_answers.dequeue();
+    }
+    const QStringList &messages() const { return m_messages; }
+
+private:
+    QQueue<std::optional<QString>> m_answers;
+    QStringList m_messages;
+    std::function<void()> m_whileOpen;
+};
+
+// Records each request in order and answers true without asking the desktop.
+class RecordingFileBrowser final : public platform::FileBrowser
+{
+public:
+    enum class Kind { OpenFolder = 1, ShowFolder };
+    struct Request {
+        Kind kind;
+        QString path;
+        bool operator==(const Request &) const = default;
+    };
+    bool openFolder(const QString &path) override { return record(Kind::OpenFolder, path); }
+    bool showFolder(const QString &path) override { return record(Kind::ShowFolder, path); }
+    const QList<Request> &requests() const { return m_requests; }
+
+private:
+    bool record(Kind kind, const QString &path)
+    {
+        m_requests.append({kind, path});
+        return true;
+    }
+    QList<Request> m_requests;
+};
+
+// The viewer's services as fakes. By default the computer is on the box's
+// network and a fresh temporary save folder is stored, so start-up stays
+// quiet; NoneStored starts with an empty store, as on a first start. Keep it
+// alive longer than the window.
 struct ViewerFakes {
     enum class Store { SaveFolderStored = 1, NoneStored };
 
@@ -26,11 +141,11 @@ struct ViewerFakes {
     }
 
     QTemporaryDir saveFolder;
-    platform::RecordingAlerts alerts;
+    RecordingAlerts alerts;
     platform::FixedWifiName wifiName{QStringLiteral("Orbilens-Sim")};
-    platform::MemorySettings settings;
-    platform::ScriptedFolderChooser folderChooser;
-    platform::RecordingFileBrowser fileBrowser;
+    MemorySettings settings;
+    ScriptedFolderChooser folderChooser;
+    RecordingFileBrowser fileBrowser;
 
     ViewerServices services()
     {

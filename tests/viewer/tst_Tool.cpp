@@ -1,7 +1,7 @@
 // The network check's rule and the tips alert, as the viewer asks for them.
 
 #include "platform/FixedWifiName.h"
-#include "platform/RecordingAlerts.h"
+#include "support/ViewerFakes.h"
 #include "viewer/Tool.h"
 
 #include <QTest>
@@ -53,7 +53,7 @@ void tst_Tool::getSSIDIsTheJoinedNetwork()
 
 void tst_Tool::tipsAlertIsTipsWithOneOK()
 {
-    platform::RecordingAlerts alerts;
+    RecordingAlerts alerts;
     QList<int> responses;
     Tool::tipsAlertWithTips(alerts, QStringLiteral("Some text"),
                             [&responses](int response) { responses << response; });
@@ -71,7 +71,7 @@ void tst_Tool::tipsAlertIsTipsWithOneOK()
 
 void tst_Tool::emptyHandlerIsANoOp()
 {
-    platform::RecordingAlerts alerts;
+    RecordingAlerts alerts;
     Tool::tipsAlertWithTips(alerts, QStringLiteral("x"), {});
     QVERIFY(alerts.shown().first().completion); // replaced, so ending it is safe
     QVERIFY(alerts.answer());

@@ -26,8 +26,8 @@
 #include <memory>
 
 using platform::kSaveFolderKey;
-using Request = platform::RecordingFileBrowser::Request;
-using RequestKind = platform::RecordingFileBrowser::Kind;
+using Request = RecordingFileBrowser::Request;
+using RequestKind = RecordingFileBrowser::Kind;
 
 namespace
 {
@@ -59,7 +59,7 @@ bool showsPath(const QPushButton *button, const QString &path)
     return cut > 0 && path.startsWith(text.left(cut)) && path.endsWith(text.mid(cut + 1));
 }
 
-QString stored(const platform::MemorySettings &settings)
+QString stored(const MemorySettings &settings)
 {
     return settings.values().value(kSaveFolderKey);
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-// The camera-box simulator process and the viewer's window on it, with a save
-// folder: what the capture suites drive through the window's own buttons.
+// The viewer's window on a camera box on loopback (the simulator, or a test
+// server), with fake platform services and a save folder: what the suites
+// drive through the window's own controls.
 
 #include "app/MainWindow.h"
 #include "capture/ImageWritingVideoTool.h"
@@ -19,20 +20,21 @@
 #include <chrono>
 #include <memory>
 
-class CaptureRig
+class WindowRig
 {
 public:
-    CaptureRig() = default;
-    CaptureRig(const CaptureRig &) = delete;
-    CaptureRig &operator=(const CaptureRig &) = delete;
-
-    // The simulator started with simArguments, and the window, of windowSize,
-    // shown on it with the stream switched on.
-    bool start(const QStringList &simArguments, QSize windowSize)
+    explicit WindowRig(ViewerFakes::Store store = ViewerFakes::Store::SaveFolderStored)
+        : fakes(store)
     {
-        if (!m_sim.start(simArguments))
-            return false;
-        if (!CameraAddress::setBaseUrl(QUrl(m_sim.baseUrl())))
+    }
+    WindowRig(const WindowRig &) = delete;
+    WindowRig &operator=(const WindowRig &) = delete;
+
+    // The window, of windowSize, shown on the box at baseUrl (loopback only)
+    // and loaded as at start-up: the stream runs.
+    bool open(const QString &baseUrl, QSize windowSize = {1280, 780})
+    {
+        if (!CameraAddress::setBaseUrl(QUrl(baseUrl)))
             return false;
         window = std::make_unique<MainWindow>(fakes.services());
         window->resize(windowSize);
@@ -42,8 +44,13 @@ public:
         window->controller().viewDidLoad();
         return true;
     }
+    // The same on a simulator started with simArguments.
+    bool start(const QStringList &simArguments, QSize windowSize = {1280, 780})
+    {
+        return m_sim.start(simArguments) && open(m_sim.baseUrl(), windowSize);
+    }
 
-    virtual ~CaptureRig()
+    virtual ~WindowRig()
     {
         if (CameraBuffer::hasSharedInstance())
             CameraBuffer::shareInstance().stopTaskWiFiBox();
