@@ -48,3 +48,12 @@ void LoopbackServer::writeSliced(QTcpSocket *socket, const QByteArray &bytes, qs
         socket->flush();
     }
 }
+
+quint16 LoopbackServer::closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}

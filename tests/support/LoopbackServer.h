@@ -27,6 +27,9 @@ public:
     QList<QPointer<QTcpSocket>> sockets() const { return m_sockets; }
     void closeAll();
 
+    // A loopback port that nothing listens on: a connection there is refused.
+    static quint16 closedPort();
+
     // Writes bytes in slices of sliceSize, each flushed to the socket as its
     // own write, so the client sees the stream cut at those points.
     static void writeSliced(QTcpSocket *socket, const QByteArray &bytes, qsizetype sliceSize);
