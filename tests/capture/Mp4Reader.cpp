@@ -8,10 +8,6 @@ extern "C" {
 }
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QtEndian>
 
 namespace
@@ -104,34 +100,4 @@ Mp4Contents readMp4(const QString &path, bool decode)
     if (decoder)
         decodeNext(nullptr); // what the decoder still holds
     return mp4;
-}
-
-ProbeReport ffprobe(const QString &path)
-{
-    ProbeReport report;
-    QProcess probe;
-    probe.start(QStringLiteral("ffprobe"),
-                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
-                 QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-                 QStringLiteral("-show_entries"),
-                 QStringLiteral("stream=codec_name,nb_read_frames:format=duration"),
-                 QStringLiteral("-of"), QStringLiteral("json"), path});
-    if (!probe.waitForFinished(60000))
-        return report;
-    report.exitCode = probe.exitStatus() == QProcess::NormalExit ? probe.exitCode() : -1;
-    report.errors = QString::fromUtf8(probe.readAllStandardError()).trimmed();
-    const QJsonObject root = QJsonDocument::fromJson(probe.readAllStandardOutput()).object();
-    const QJsonArray streams = root.value(QStringLiteral("streams")).toArray();
-    if (!streams.isEmpty()) {
-        const QJsonObject stream = streams.first().toObject();
-        report.codecName = stream.value(QStringLiteral("codec_name")).toString();
-        report.readFrames = stream.value(QStringLiteral("nb_read_frames")).toString().toInt();
-    }
-    const QString duration = root.value(QStringLiteral("format"))
-                                 .toObject()
-                                 .value(QStringLiteral("duration"))
-                                 .toString();
-    if (!duration.isEmpty())
-        report.durationSeconds = duration.toDouble();
-    return report;
 }

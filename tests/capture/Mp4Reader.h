@@ -42,15 +42,3 @@ struct Mp4Contents {
 };
 
 Mp4Contents readMp4(const QString &path, bool decode = false);
-
-// What the ffprobe command line tool reports for the first video stream,
-// counting frames by decoding them.
-struct ProbeReport {
-    int exitCode = -1;
-    QString errors;
-    QString codecName;
-    int readFrames = -1;
-    double durationSeconds = -1;
-};
-
-ProbeReport ffprobe(const QString &path);
