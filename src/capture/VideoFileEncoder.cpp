@@ -1,6 +1,7 @@
 #include "capture/VideoFileEncoder.h"
 
 #include "capture/PixelBuffer.h"
+#include "platform/FileSync.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -252,7 +253,8 @@ bool VideoFileEncoder::syncToDisk()
     avio_flush(m_io.get());
     if (m_io->error < 0)
         return fail(QStringLiteral("write"), m_io->error);
-    if (::fdatasync(m_fd) != 0 && errno != EINVAL) // EINVAL: a file that cannot be synced
+    // EINVAL: a file that cannot be synced (a pipe, say) is written all the same.
+    if (platform::filesync::dataSync(m_fd) != 0 && errno != EINVAL)
         return fail(QStringLiteral("sync"), AVERROR(errno));
     struct stat info = {};
     if (::fstat(m_fd, &info) == 0)
@@ -286,7 +288,7 @@ void VideoFileEncoder::closeFile()
         // A write failed somewhere after the last sync: keep the complete
         // fragments only.
         if (::ftruncate(m_fd, off_t(m_durableBytes)) == 0)
-            ::fdatasync(m_fd);
+            platform::filesync::dataSync(m_fd);
     } else if (m_io) {
         avio_flush(m_io.get()); // whole fragments still buffered help a reader
     }

@@ -1,6 +1,7 @@
 #include "capture/VideoWriterInput.h"
 
 #include "capture/VideoFileEncoder.h"
+#include "platform/FileSync.h"
 #include "platform/Log.h"
 
 #include <QDir>
@@ -90,7 +91,7 @@ bool VideoWriterInput::restoreRemovedFile() const
         }
         offset += got;
     }
-    copied = copied && ::fdatasync(out) == 0;
+    copied = copied && platform::filesync::dataSync(out) == 0;
     ::close(out);
     if (!copied)
         ::unlink(path.constData()); // half a copy would pass for the recording
