@@ -10,10 +10,12 @@
 #include "platform/CameraAddress.h"
 #include "stream/CameraBuffer.h"
 #include "support/SimProcess.h"
+#include "support/TestImages.h"
 #include "support/ViewerFakes.h"
 #include "ui_MainWindow.h"
 #include "viewer/ViewController.h"
 
+#include <QAbstractItemView>
 #include <QDir>
 #include <QTest>
 
@@ -76,6 +78,22 @@ public:
         return QDir(folder()).entryList({pattern}, QDir::Files, QDir::Name);
     }
     QString notice() { return form().tipsLab->text(); }
+    // A frame handed to the controller as the stream client hands it over.
+    void frame(QSize size, int seed = 0)
+    {
+        c().cameraBufferImage(testimages::picture(size.width(), size.height(), seed));
+    }
+    // Chooses the pop-up's item with tag by a click in its list, as a user does.
+    void chooseResolution(int tag)
+    {
+        QComboBox *popUp = form().resolutionPopBtn;
+        popUp->showPopup();
+        QAbstractItemView *list = popUp->view();
+        QTRY_VERIFY(list->isVisible());
+        const QModelIndex item = list->model()->index(popUp->findData(tag), 0);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(item).center());
+        QTRY_VERIFY(!list->isVisible());
+    }
 
     ViewerFakes fakes;
     std::unique_ptr<MainWindow> window;

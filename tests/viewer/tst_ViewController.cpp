@@ -1,165 +1,261 @@
-// The frame handler and frame-rate label, through the real window.
+// The controller through the real window against a camera box on loopback:
+// frames and the resolution pop-up, the connection state, the notice label,
+// and the exact requests each control gesture puts on the wire.
 
-#include "app/MainWindow.h"
-#include "platform/CameraAddress.h"
 #include "platform/Controls.h"
-#include "stream/CameraBuffer.h"
+#include "support/CommandUrls.h"
 #include "support/LogCapture.h"
 #include "support/LoopbackServer.h"
-#include "support/TestImages.h"
-#include "support/ViewerFakes.h"
-#include "ui_MainWindow.h"
-#include "viewer/ViewController.h"
+#include "support/WindowRig.h"
 
-#include <QTest>
+#include <QGraphicsOpacityEffect>
+#include <QHash>
+
+using namespace commandurls;
+
+namespace
+{
+const QString kDisconnected = QStringLiteral("Disconnected. Please reconnect.");
+
+// A box whose stream request stays open and silent and whose every command is
+// answered with success. The viewer opens one connection per command, so the
+// order of the accepted connections is the order the commands were issued.
+class Box
+{
+public:
+    Box()
+        : server([this](QTcpSocket *socket, const QByteArray &line) {
+              if (line.contains("action=stream"))
+                  return;
+              m_lineOf.insert(socket, line);
+              socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                            "Content-Length: 14\r\nConnection: close\r\n\r\n{\"result\":\"0\"}");
+              socket->disconnectFromHost();
+          })
+    {
+    }
+    QList<QByteArray> commands() const
+    {
+        QList<QByteArray> lines;
+        for (const auto &socket : server.sockets())
+            if (m_lineOf.contains(socket.data()))
+                lines << m_lineOf.value(socket.data());
+        return lines;
+    }
+    qsizetype streams() const
+    {
+        return server.requestLines().count(requestLine("/?action=stream"));
+    }
+
+    LoopbackServer server;
+
+private:
+    QHash<QTcpSocket *, QByteArray> m_lineOf;
+};
+
+double opacity(QLabel *label)
+{
+    return qobject_cast<QGraphicsOpacityEffect *>(label->graphicsEffect())->opacity();
+}
+} // namespace
 
 class tst_ViewController : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
-    void startsInPhotoModeWithNothingPending();
-    void firstFrameSetsSizeLogsAndSelects();
-    void sizesMapToTheBoxsTags_data();
-    void sizesMapToTheBoxsTags();
-    void sameSizeTouchesNothing();
-    void everyFrameIsShown();
-    void frameRateLabel();
-    void stoppedStreamReportsZero();
-    void windowSizeIsRememberedBetweenRuns();
-
-private:
-    LoopbackServer *m_silentServer = nullptr;
+    void framesMoveThePopUp_data();
+    void framesMoveThePopUp();
+    void connection_data();
+    void connection();
+    void noticeFadesAndComesBack();
+    void gestureSendsExactly_data();
+    void gestureSendsExactly();
 };
 
-void tst_ViewController::initTestCase()
+void tst_ViewController::framesMoveThePopUp_data()
 {
-    // A server that accepts the stream request and sends nothing: the
-    // controller's start-up opens a real transfer, and it stays quiet.
-    m_silentServer = new LoopbackServer([](QTcpSocket *, const QByteArray &) {}, this);
-    QVERIFY(CameraAddress::setBaseUrl(QUrl(m_silentServer->baseUrl())));
-}
-
-void tst_ViewController::startsInPhotoModeWithNothingPending()
-{
-    ViewerFakes fakes;
-    MainWindow window(fakes.services());
-    window.controller().viewDidLoad();
-    const ViewController &c = window.controller();
-    QCOMPARE(c.cameraStyleType(), 0);
-    QVERIFY(!c.isSnapshot());
-    QVERIFY(!c.isVideo());
-    QCOMPARE(c.photoSize(), QSizeF(0, 0));
-    QCOMPARE(CameraBuffer::shareInstance().delegate(), &window.controller());
-}
-
-void tst_ViewController::firstFrameSetsSizeLogsAndSelects()
-{
-    ViewerFakes fakes;
-    MainWindow window(fakes.services());
-    LogCapture log;
-    window.controller().cameraBufferImage(testimages::picture(1280, 720));
-    QCOMPARE(window.controller().photoSize(), QSizeF(1280, 720));
-    QCOMPARE(log.count(QStringLiteral("8 --- w:1280.000000 -- h:720.000000")), 1);
-    QCOMPARE(platform::controls::selectedTag(window.form().resolutionPopBtn), 8);
-}
-
-void tst_ViewController::sizesMapToTheBoxsTags_data()
-{
-    QTest::addColumn<int>("width");
-    QTest::addColumn<int>("height");
+    QTest::addColumn<QList<QSize>>("frames"); // an invalid size: the user picks 1920 x 1080
     QTest::addColumn<int>("tag");
-    QTest::newRow("1280x720") << 1280 << 720 << 8;
-    QTest::newRow("1280x960") << 1280 << 960 << 7;
-    QTest::newRow("640x360") << 640 << 360 << 11;
-    QTest::newRow("640x480") << 640 << 480 << 0;
-    QTest::newRow("3840x2160") << 3840 << 2160 << 1;
-    QTest::newRow("unknown 700x500") << 700 << 500 << 0;
+    QTest::addColumn<QStringList>("sizeLines");
+    const QString hd = QStringLiteral("8 --- w:1280.000000 -- h:720.000000");
+    const QSize pick;
+    QTest::newRow("a new size selects its item")
+        << QList<QSize>{{1280, 720}} << 8 << QStringList{hd};
+    QTest::newRow("a size the box does not list: 0")
+        << QList<QSize>{{700, 500}} << 0 << QStringList{"0 --- w:700.000000 -- h:500.000000"};
+    QTest::newRow("the same size leaves the user's pick")
+        << QList<QSize>{{1280, 720}, pick, {1280, 720}, {1280, 720}} << 5 << QStringList{hd};
+    QTest::newRow("a new size after the user's pick")
+        << QList<QSize>{{1280, 720}, pick, {640, 360}} << 11
+        << QStringList{hd, "11 --- w:640.000000 -- h:360.000000"};
 }
 
-void tst_ViewController::sizesMapToTheBoxsTags()
+void tst_ViewController::framesMoveThePopUp()
 {
-    QFETCH(int, width);
-    QFETCH(int, height);
+    QFETCH(QList<QSize>, frames);
     QFETCH(int, tag);
-    ViewerFakes fakes;
-    MainWindow window(fakes.services());
-    // Start from another item so that the selection must move (or stay on 0).
-    platform::controls::selectItemWithTag(window.form().resolutionPopBtn, 5);
+    QFETCH(QStringList, sizeLines);
+    Box box;
+    WindowRig rig;
+    QVERIFY(rig.open(box.server.baseUrl()));
     LogCapture log;
-    window.controller().cameraBufferImage(testimages::picture(width, height));
-    QCOMPARE(platform::controls::selectedTag(window.form().resolutionPopBtn), tag);
-    QCOMPARE(window.controller().photoSize(), QSizeF(width, height));
-    QCOMPARE(log.count(QString::asprintf("%d --- w:%d.000000 -- h:%d.000000", tag, width, height)),
-             1);
+    for (int i = 0; i < frames.size(); ++i)
+        if (!frames[i].isValid())
+            platform::controls::selectItemWithTag(rig.form().resolutionPopBtn, 5);
+        else
+            rig.frame(frames[i], i);
+    QCOMPARE(rig.c().photoSize(), QSizeF(frames.last()));
+    QCOMPARE(platform::controls::selectedTag(rig.form().resolutionPopBtn), tag);
+    QCOMPARE(log.lines().filter(QStringLiteral(" --- w:")), sizeLines);
 }
 
-void tst_ViewController::sameSizeTouchesNothing()
+void tst_ViewController::connection_data()
 {
-    ViewerFakes fakes;
-    MainWindow window(fakes.services());
-    window.controller().cameraBufferImage(testimages::picture(1280, 720, 1));
-    // The user picks another item; frames of the old size must not undo it.
-    platform::controls::selectItemWithTag(window.form().resolutionPopBtn, 5);
+    QTest::addColumn<QString>("network"); // "(none)": no network joined
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("state");      // "on"; "off": the stream runs on; "lost"
+    QTest::addColumn<int>("ends");           // end reports logged
+    QTest::addColumn<int>("streams");        // stream requests the box received
+    QTest::addColumn<QStringList>("alerts"); // after a press of the capture button
+    const auto away = [](const char *name) {
+        return QStringLiteral("Currently connect to WiFi: %1.\nPlease connect to WiFi: Orbilens.")
+            .arg(QLatin1String(name));
+    };
+    const auto row = [](const char *name, const char *network, const char *steps, const char *state,
+                        int ends, int streams, const QStringList &alerts) {
+        QTest::newRow(name) << QString(network) << QString(steps) << QString(state) << ends
+                            << streams << alerts;
+    };
+    row("on the box's network", "Orbilens-5G", "", "on", 0, 1, {});
+    row("on another network: the stream runs on", "HomeNet", "", "off", 0, 1, {away("HomeNet")});
+    row("the name is case-sensitive", "orbilens-5G", "", "off", 0, 1, {away("orbilens-5G")});
+    row("no network", "(none)", "", "off", 0, 1, {away("(none)")});
+    row("no box", "Orbilens", "nobox", "lost", 1, 0, {kDisconnected});
+    row("stream lost", "Orbilens", "lose", "lost", 1, 1, {kDisconnected});
+    row("status off", "Orbilens", "status", "lost", 1, 1, {kDisconnected});
+    row("status off, on: captures at once", "Orbilens", "status ended status", "on", 1, 2, {});
+    row("on while away from the box: stopped", "HomeNet", "status", "lost", 1, 1,
+        {away("HomeNet"), away("HomeNet"), kDisconnected});
+    row("restart over a running stream: its late end is no loss", "HomeNet", "join status", "on", 1,
+        2, {away("HomeNet")});
+}
+
+void tst_ViewController::connection()
+{
+    QFETCH(QString, network);
+    QFETCH(QString, steps);
+    QFETCH(QString, state);
+    QFETCH(int, ends);
+    QFETCH(int, streams);
+    QFETCH(QStringList, alerts);
+    Box box;
+    WindowRig rig;
+    rig.fakes.wifiName.setName(network == QLatin1String("(none)") ? std::nullopt
+                                                                  : std::optional(network));
     LogCapture log;
-    window.controller().cameraBufferImage(testimages::picture(1280, 720, 2));
-    window.controller().cameraBufferImage(testimages::picture(1280, 720, 3));
-    QCOMPARE(platform::controls::selectedTag(window.form().resolutionPopBtn), 5);
-    QVERIFY(log.lines().filter(QStringLiteral(" --- w:")).isEmpty());
-
-    // A real change outside a recording: one line, new item.
-    window.controller().cameraBufferImage(testimages::picture(640, 360));
-    QCOMPARE(log.lines().filter(QStringLiteral(" --- w:")).size(), 1);
-    QCOMPARE(platform::controls::selectedTag(window.form().resolutionPopBtn), 11);
-}
-
-void tst_ViewController::everyFrameIsShown()
-{
-    ViewerFakes fakes;
-    MainWindow window(fakes.services());
-    const QImage first = testimages::picture(320, 240, 1);
-    const QImage second = testimages::picture(320, 240, 2);
-    window.controller().cameraBufferImage(first);
-    QCOMPARE(window.form().previewImgeView->image(), first);
-    window.controller().cameraBufferImage(second);
-    QCOMPARE(window.form().previewImgeView->image(), second);
-}
-
-void tst_ViewController::frameRateLabel()
-{
-    ViewerFakes fakes;
-    MainWindow window(fakes.services());
-    window.controller().cameraFPS(17);
-    QCOMPARE(window.form().fpsLab->text(), QStringLiteral("FPS:17"));
-    window.controller().cameraFPS(0);
-    QCOMPARE(window.form().fpsLab->text(), QStringLiteral("FPS:0"));
-}
-
-void tst_ViewController::stoppedStreamReportsZero()
-{
-    ViewerFakes fakes;
-    MainWindow window(fakes.services());
-    window.controller().viewDidLoad();
-    window.form().fpsLab->setText(QStringLiteral("unset"));
-    CameraBuffer::shareInstance().stopTaskWiFiBox();
-    // The stream client's one-second timer keeps reporting while stopped.
-    QTRY_COMPARE_WITH_TIMEOUT(window.form().fpsLab->text(), QStringLiteral("FPS:0"), 5000);
-}
-
-void tst_ViewController::windowSizeIsRememberedBetweenRuns()
-{
-    ViewerFakes fakes;
-    {
-        MainWindow window(fakes.services());
-        window.show();
-        window.resize(1111, 666);
-        QTRY_COMPARE(window.size(), QSize(1111, 666));
-        window.close();
+    const quint16 port =
+        steps == QLatin1String("nobox") ? LoopbackServer::closedPort() : box.server.port();
+    QVERIFY(rig.open(QStringLiteral("http://127.0.0.1:%1").arg(port)));
+    QTRY_COMPARE(box.streams(), qMin(streams, 1));
+    for (const QString &step : steps.split(QLatin1Char(' '))) {
+        if (step == QLatin1String("lose"))
+            box.server.closeAll();
+        else if (step == QLatin1String("status"))
+            QTest::mouseClick(rig.form().statusBtn, Qt::LeftButton);
+        else if (step == QLatin1String("ended"))
+            QTRY_VERIFY(rig.c().isDisconnect());
+        else if (step == QLatin1String("join"))
+            rig.fakes.wifiName.setName(QStringLiteral("Orbilens"));
+        else if (!step.isEmpty() && step != QLatin1String("nobox"))
+            QFAIL(qPrintable(step));
     }
-    QVERIFY(fakes.settings.stringForKey(QStringLiteral("window/geometry")).has_value());
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(QStringLiteral("中断")), ends, 10000);
+    QTRY_COMPARE(box.streams(), streams);
+    QCOMPARE(rig.c().isDisconnect(), state == QLatin1String("lost"));
+    QCOMPARE(rig.form().statusBtn->isChecked(), state == QLatin1String("on"));
+    QCOMPARE(CameraBuffer::shareInstance().isStreaming(), state != QLatin1String("lost"));
+    if (state == QLatin1String("lost")) // the "Disconnect" picture: the box sends no frames
+        QCOMPARE(rig.form().previewImgeView->image().size(), QSize(640, 360));
 
-    MainWindow next(fakes.services());
-    QCOMPARE(next.size(), QSize(1111, 666));
+    rig.press();
+    QCOMPARE(rig.fakes.alerts.informativeTexts(), alerts);
+    for (const RecordingAlerts::Shown &shown : rig.fakes.alerts.shown())
+        QVERIFY(shown.content.messageText == QLatin1String("Tips") &&
+                shown.content.buttonTitles == QStringList{QStringLiteral("OK")});
+}
+
+void tst_ViewController::noticeFadesAndComesBack()
+{
+    Box box;
+    WindowRig rig;
+    QVERIFY(rig.open(box.server.baseUrl()));
+    ViewController &c = rig.c();
+    c.showTipsLabWithTipsStr(QStringLiteral("one"));
+    QTRY_COMPARE(opacity(rig.form().tipsLab), 1.0);
+    c.tipsLabTimer()->fire();
+    QTRY_VERIFY(opacity(rig.form().tipsLab) < 1.0);
+    // A notice during the fade comes back to full for a new full period.
+    const platform::ScheduledTimer *fading = c.tipsLabTimer();
+    c.showTipsLabWithTipsStr(QStringLiteral("two"));
+    QCOMPARE(rig.notice(), QStringLiteral("two"));
+    QVERIFY(c.tipsLabTimer() != fading && c.tipsLabTimer()->isValid());
+    QTest::qWait(int(ViewController::kNoticeFadeOut.count()) + 200);
+    QCOMPARE(opacity(rig.form().tipsLab), 1.0);
+    c.tipsLabTimer()->fire();
+    QTRY_COMPARE(opacity(rig.form().tipsLab), 0.0);
+}
+
+void tst_ViewController::gestureSendsExactly_data()
+{
+    QTest::addColumn<QString>("gestures");       // object names of controls, or keys
+    QTest::addColumn<QByteArrayList>("targets"); // "$v": the slider's value
+    const auto row = [](const char *name, const char *gestures, const QByteArrayList &targets) {
+        QTest::newRow(name) << QString(gestures) << targets;
+    };
+    const QByteArray focusOff = control(kFocusAuto, "0");
+    const auto focus = [](const QByteArray &v) { return control(kFocusAbsolute, v); };
+    row("white balance manual, auto", "whiteBalanceBtn whiteBalanceBtn",
+        {control(kWhiteBalanceAuto, "0"), control(kWhiteBalanceAuto, "1")});
+    row("exposure manual, auto", "exposureBtn exposureBtn",
+        {control(kExposureAuto, "1"), control(kExposureAuto, "3")});
+    row("white balance slider", "whiteBalanceSlider",
+        {control(kWhiteBalanceAuto, "0"), control(kWhiteBalanceTemperature, "$v")});
+    row("exposure slider", "exposureSlider",
+        {control(kExposureAuto, "1"), control(kExposureAbsolute, "$v")});
+    row("resolution", "resolutionPopBtn", {resolution(5)});
+    row("arrow keys; other keys send nothing", "Left Right Up",
+        {focusOff, focus("20"), focus("10"), focusOff, focus("90"), focus("80")});
+    row("focus buttons: second halves 0.1 s later", "leftBtn rightBtn",
+        {focusOff, focus("15"), focusOff, focus("85"), focusOff, focus("10"), focusOff,
+         focus("80")});
+}
+
+void tst_ViewController::gestureSendsExactly()
+{
+    QFETCH(QString, gestures);
+    QFETCH(QByteArrayList, targets);
+    Box box;
+    WindowRig rig;
+    QVERIFY(rig.open(box.server.baseUrl()));
+    QSlider *moved = nullptr;
+    for (const QString &g : gestures.split(QLatin1Char(' '))) {
+        if (auto *button = rig.window->findChild<QPushButton *>(g)) {
+            QTest::mouseClick(button, Qt::LeftButton);
+        } else if ((moved = rig.window->findChild<QSlider *>(g))) {
+            moved->setFocus();
+            QTest::keyClick(moved, Qt::Key_End);
+        } else if (g == QLatin1String("resolutionPopBtn")) {
+            rig.chooseResolution(5);
+        } else {
+            QTest::keyClick(rig.window->windowHandle(), QKeySequence(g)[0].key());
+        }
+    }
+    QList<QByteArray> lines;
+    for (QByteArray target : targets)
+        lines << requestLine(target.replace("$v", QByteArray::number(moved ? moved->value() : 0)));
+    QTRY_COMPARE(box.commands(), lines);
+    QTest::qWait(300); // and nothing after them
+    QCOMPARE(box.commands(), lines);
 }
 
 QTEST_MAIN(tst_ViewController)
