@@ -1,0 +1,230 @@
+// The platform boundary through its Qt and Linux implementations: alerts,
+// the key monitor, the preview, the Wi-Fi name, settings, the one-shot timer
+// and the camera address with its loopback guard.
+
+#include "platform/CameraAddress.h"
+#include "platform/KeyMonitor.h"
+#include "platform/MessageBoxAlerts.h"
+#include "platform/Nl80211WifiName.h"
+#include "platform/PreviewView.h"
+#include "platform/QtSettings.h"
+#include "platform/ScheduledTimer.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <linux/genetlink.h>
+#include <linux/netlink.h>
+#include <linux/nl80211.h>
+
+#include <cstdio>
+
+namespace
+{
+
+QByteArray bytesOf(const auto &value)
+{
+    return QByteArray(reinterpret_cast<const char *>(&value), sizeof value);
+}
+
+QByteArray attr(quint16 type, const QByteArray &payload)
+{
+    const QByteArray out = bytesOf(nlattr{quint16(NLA_HDRLEN + payload.size()), type}) + payload;
+    return out + QByteArray(NLA_ALIGN(out.size()) - out.size(), '\0');
+}
+
+// An nl80211 interface message as the kernel sends it.
+QByteArray interface(quint32 type, std::optional<QByteArray> ssid = std::nullopt)
+{
+    const QByteArray attributes = attr(NL80211_ATTR_IFINDEX, bytesOf(quint32(3))) +
+                                  attr(NL80211_ATTR_IFTYPE, bytesOf(type)) +
+                                  (ssid ? attr(NL80211_ATTR_SSID, *ssid) : QByteArray());
+    const quint32 length = NLMSG_HDRLEN + GENL_HDRLEN + attributes.size();
+    return bytesOf(nlmsghdr{length, 0x1c, NLM_F_MULTI, 1, 0}) +
+           bytesOf(genlmsghdr{NL80211_CMD_NEW_INTERFACE, 0, 0}) + attributes;
+}
+
+// The base a refused URL leaves in place.
+const QString kRefused = QStringLiteral("http://127.0.0.1:9");
+
+} // namespace
+
+using namespace platform;
+
+class tst_Platform : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // As at start-up: alerts that come before the window is on screen wait
+    // for it, then show one at a time in order, each answering with the
+    // response of the button that ended it.
+    void alertsWaitTakeTurnsAndAnswerByButton()
+    {
+        QMainWindow window;
+        MessageBoxAlerts alerts;
+        alerts.setWindow(&window);
+        const QStringList two{"OK", "Cancel"};
+        const QList<std::pair<QStringList, int>> shown{{two, 1}, {{"OK"}, -1}, {two, 0}};
+        QList<int> responses;
+        for (const auto &[titles, clicked] : shown) // clicked: the button's index, -1 Escape
+            alerts.show({"Tips", QString::number(clicked), titles}, [&](int r) { responses << r; });
+        QCoreApplication::processEvents();
+        QCOMPARE(alerts.current(), nullptr);
+        window.show();
+        for (const auto &[titles, clicked] : shown) {
+            QTRY_VERIFY(alerts.current() && alerts.current()->isVisible());
+            QMessageBox *box = alerts.current();
+            QCOMPARE(box->informativeText(), QString::number(clicked));
+            if (clicked < 0)
+                QTest::keyClick(box, Qt::Key_Escape);
+            for (QAbstractButton *button : box->buttons())
+                if (button->text() == titles.value(clicked))
+                    button->click();
+        }
+        QCOMPARE(responses, QList<int>({1001, 1000, 1000}));
+    }
+
+    void keyMonitorReportsEachPressOnceAndPassesItOn()
+    {
+        QWidget window;
+        auto *edit = new QLineEdit(&window);
+        window.show();
+        edit->setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QStringList textWhenReported;
+        KeyMonitor monitor([&](const QKeyEvent &) { textWhenReported << edit->text(); });
+        QTest::keyClick(window.windowHandle(), 'x');
+        QTest::keyClick(window.windowHandle(), 'y');
+        QCOMPARE(textWhenReported, QStringList({"", "x"})); // before the window handles it
+        QCOMPARE(edit->text(), "xy");
+    }
+
+    void previewFits_data()
+    {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<QRect>("shown"); // in a 400 x 300 view
+        QTest::newRow("smaller") << QSize(200, 100) << QRect(100, 100, 200, 100);
+        QTest::newRow("wider") << QSize(1600, 600) << QRect(0, 75, 400, 150);
+        QTest::newRow("taller") << QSize(300, 900) << QRect(150, 0, 100, 300);
+    }
+
+    void previewFits()
+    {
+        QFETCH(QSize, picture);
+        QFETCH(QRect, shown);
+        PreviewView view;
+        view.resize(400, 300);
+        view.setImage(QImage(picture, QImage::Format_RGB32));
+        QCOMPARE(view.pictureRect(), shown);
+    }
+
+    void previewPaintsEveryFrameAtOnce()
+    {
+        PreviewView view;
+        view.resize(320, 240);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        // Frames of one size, back to back, each shrunk to the same size.
+        for (const QRgb colour : {qRgb(200, 0, 0), qRgb(0, 200, 0), qRgb(0, 0, 200)}) {
+            QImage frame(640, 480, QImage::Format_RGB32);
+            frame.fill(colour);
+            const std::uint64_t painted = view.paintCount();
+            view.setImage(frame);
+            QCOMPARE(view.paintCount(), painted + 1); // now, not at the next update
+            QCOMPARE(view.grab().toImage().pixel(160, 120), colour);
+        }
+    }
+
+    void wifiNameComesFromTheFirstJoinedStation()
+    {
+        const auto name = [](const QList<QByteArray> &messages) {
+            std::vector<Nl80211WifiName::Interface> interfaces;
+            for (const QByteArray &bytes : messages)
+                if (const auto parsed = Nl80211WifiName::parseInterface(bytes))
+                    interfaces.push_back(*parsed);
+            return Nl80211WifiName::joinedNetworkName(interfaces).value_or("none");
+        };
+        const QByteArray joined = interface(NL80211_IFTYPE_STATION, "Orbilens-A1");
+        const QByteArray accessPoint = interface(NL80211_IFTYPE_AP, "HotSpot"); // its own network
+        QCOMPARE(name({accessPoint, interface(NL80211_IFTYPE_STATION), joined,
+                       interface(NL80211_IFTYPE_STATION, "HomeNet")}),
+                 "Orbilens-A1");
+        QCOMPARE(name({accessPoint}), "none");
+        QCOMPARE(name({joined.chopped(4)}), "none");
+    }
+
+    void settingsAreOnDiskAtOnce()
+    {
+        QTemporaryDir dir;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+        QCoreApplication::setOrganizationName("Orbilens Test");
+        {
+            QtSettings settings;
+            QVERIFY(settings.setString(kSaveFolderKey, "/data/photos"));
+            // Read as bytes: another QSettings here would share the unwritten cache.
+            QFile file(dir.filePath("Orbilens Test/%1.conf").arg(qApp->applicationName()));
+            QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().contains("=/data/photos"));
+        }
+        QCOMPARE(QtSettings().stringForKey(kSaveFolderKey), "/data/photos");
+    }
+
+    void oneShotTimerEndsWhenItFires()
+    {
+        int fired = 0;
+        ScheduledTimer timer(std::chrono::milliseconds(1), ScheduledTimer::Repeat::Once,
+                             [&] { ++fired; });
+        QTRY_COMPARE(fired, 1);
+        QVERIFY(!timer.isValid());
+        timer.fire();
+        QCOMPARE(fired, 1);
+    }
+
+    void cameraAddress_data()
+    {
+        QTest::addColumn<QString>("url");  // empty: none set, the default is asked for
+        QTest::addColumn<QString>("base"); // kRefused: refused; empty: the process stopped
+        QTest::newRow("loopback") << "http://127.0.0.1:8080" << QString("http://127.0.0.1:8080");
+        QTest::newRow("root path") << "http://localhost:80/" << QString("http://localhost:80");
+        QTest::newRow("path") << "http://127.0.0.1:8080/x" << kRefused;
+        QTest::newRow("query") << "http://127.0.0.1:8080/?action=stream" << kRefused;
+        QTest::newRow("fragment") << "http://127.0.0.1:8080#x" << kRefused;
+        QTest::newRow("https") << "https://127.0.0.1:8080" << kRefused;
+        QTest::newRow("another host") << "http://192.0.2.7:8080" << QString();
+        QTest::newRow("the default") << QString() << QString();
+    }
+
+    // In a process of its own (see main), so that the loopback guard can stop it.
+    void cameraAddress()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, base);
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--camera-url", url});
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitStatus(), base.isEmpty() ? QProcess::CrashExit : QProcess::NormalExit);
+        QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()), base);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    // cameraAddress's child: a loopback base first, then the URL given.
+    if (argc == 3 && qstrcmp(argv[1], "--camera-url") == 0) {
+        if (*argv[2] && CameraAddress::setBaseUrl(QUrl(kRefused)))
+            CameraAddress::setBaseUrl(QUrl(QString::fromUtf8(argv[2])));
+        std::fputs(qPrintable(CameraAddress::baseUrl()), stdout);
+        return 0;
+    }
+    QApplication app(argc, argv);
+    tst_Platform test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_Platform.moc"
