@@ -1,8 +1,6 @@
 #include "support/ThreadedServer.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,22 +9,51 @@
 
 namespace
 {
-constexpr int kPollMs = 20; // how soon a connection notices the stop
+
+constexpr int kWaitMs = 20; // how soon a blocked accept, recv or send notices the stop
+
+int withTimeouts(int fd)
+{
+    const timeval wait{0, kWaitMs * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    return fd;
 }
+
+// The call failed for another reason than its time-out.
+bool failed(ssize_t result)
+{
+    return result == 0 || (result < 0 && errno != EAGAIN && errno != EINTR);
+}
+
+} // namespace
 
 ThreadedServer::ThreadedServer(Responder responder) : m_responder(std::move(responder))
 {
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    m_listenFd = withTimeouts(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    auto *a = reinterpret_cast<sockaddr *>(&address);
     socklen_t length = sizeof address;
-    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-        ::listen(m_listenFd, 16) != 0 ||
-        ::getsockname(m_listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+    if (m_listenFd < 0 || ::bind(m_listenFd, a, length) != 0 || ::listen(m_listenFd, 16) != 0 ||
+        ::getsockname(m_listenFd, a, &length) != 0)
         return;
     m_port = ntohs(address.sin_port);
-    m_acceptThread = std::thread([this] { acceptLoop(); });
+    m_acceptThread = std::thread([this] {
+        while (!m_stop) {
+            const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                continue;
+            ++m_connections;
+            ++m_open;
+            m_threads.emplace_back([this, fd] {
+                serve(withTimeouts(fd));
+                ::close(fd);
+                --m_open;
+            });
+        }
+    });
 }
 
 ThreadedServer::~ThreadedServer()
@@ -34,7 +61,6 @@ ThreadedServer::~ThreadedServer()
     m_stop = true;
     if (m_acceptThread.joinable())
         m_acceptThread.join();
-    std::lock_guard lock(m_threadsMutex);
     for (std::thread &t : m_threads)
         t.join();
     if (m_listenFd >= 0)
@@ -48,73 +74,37 @@ QString ThreadedServer::baseUrl() const
 
 bool ThreadedServer::sleepFor(int ms) const
 {
-    for (int slept = 0; slept < ms && !m_stop; slept += kPollMs)
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kPollMs, ms - slept)));
+    for (int slept = 0; slept < ms && !m_stop; slept += kWaitMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kWaitMs, ms - slept)));
     return !m_stop;
-}
-
-void ThreadedServer::acceptLoop()
-{
-    while (!m_stop) {
-        pollfd p{m_listenFd, POLLIN, 0};
-        if (::poll(&p, 1, kPollMs) <= 0)
-            continue;
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        ++m_connections;
-        ++m_open;
-        std::lock_guard lock(m_threadsMutex);
-        m_threads.emplace_back([this, fd] {
-            serve(fd);
-            ::close(fd);
-            --m_open;
-        });
-    }
 }
 
 void ThreadedServer::serve(int fd)
 {
     QByteArray head;
-    while (!m_stop && !head.contains("\r\n\r\n")) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, kPollMs) <= 0)
-            continue;
-        char buffer[4096];
+    char buffer[4096];
+    while (!head.contains("\r\n\r\n")) {
         const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-        if (got <= 0)
+        if (m_stop || failed(got))
             return;
-        head.append(buffer, got);
+        head.append(buffer, std::max<ssize_t>(got, 0));
     }
-    if (m_stop)
-        return;
     const Answer answer = m_responder(head.left(head.indexOf("\r\n")));
-    // Writes all of bytes unless the client goes or the server stops.
+    // All of bytes, unless the client goes or the server stops.
     const auto writeAll = [&](const QByteArray &bytes) {
-        qsizetype at = 0;
-        while (at < bytes.size()) {
-            if (m_stop)
+        for (qsizetype at = 0; at < bytes.size();) {
+            const ssize_t sent =
+                ::send(fd, bytes.constData() + at, size_t(bytes.size() - at), MSG_NOSIGNAL);
+            if (m_stop || failed(sent))
                 return false;
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, kPollMs) <= 0)
-                continue;
-            if (p.revents & (POLLERR | POLLHUP))
-                return false;
-            const ssize_t sent = ::send(fd, bytes.constData() + at, size_t(bytes.size() - at),
-                                        MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (sent < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-            if (sent <= 0)
-                return false;
-            at += sent;
-            m_bytesWritten += sent;
+            at += std::max<ssize_t>(sent, 0);
+            m_bytesWritten += std::max<ssize_t>(sent, 0);
         }
         return true;
     };
     if (!writeAll(answer.head) || !answer.next)
         return;
-    qint64 written = 0;
-    for (;;) {
+    for (qint64 written = 0;;) {
         const QByteArray block = answer.next(written);
         if (block.isEmpty() || !writeAll(block))
             return;

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <functional>
 #include <list>
-#include <mutex>
 #include <thread>
 
 // An HTTP server on 127.0.0.1 that answers from threads of its own, with
@@ -42,7 +41,6 @@ public:
     bool sleepFor(int ms) const;
 
 private:
-    void acceptLoop();
     void serve(int fd);
 
     Responder m_responder;
@@ -52,7 +50,6 @@ private:
     std::atomic<qint64> m_bytesWritten{0};
     std::atomic<int> m_connections{0};
     std::atomic<int> m_open{0};
-    std::mutex m_threadsMutex;
-    std::list<std::thread> m_threads;
+    std::list<std::thread> m_threads; // the accept thread's own until it is joined
     std::thread m_acceptThread;
 };

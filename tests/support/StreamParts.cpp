@@ -1,0 +1,64 @@
+#include "support/StreamParts.h"
+
+#include "support/TestImages.h"
+
+StreamParts::StreamParts(Layout layout, QByteArray delimiter, QByteArray lineBreak)
+    : m_layout(layout), m_delimiter(std::move(delimiter)), m_break(std::move(lineBreak))
+{
+}
+
+StreamParts &StreamParts::part(const QByteArray &body, qint64 declared)
+{
+    QByteArray headers = "Content-Type: image/jpeg" + m_break;
+    if (declared != kNoLength)
+        headers += "Content-Length: " + QByteArray::number(declared) + m_break;
+    return part(body, declared, headers);
+}
+
+StreamParts &StreamParts::part(const QByteArray &body, qint64 declared, const QByteArray &headers)
+{
+    const bool boxLayout = m_layout == Layout::BreakThenFrame;
+    raw((boxLayout ? m_break : QByteArray()) + m_delimiter + m_break + headers + m_break);
+    this->body(body, declared);
+    return boxLayout ? *this : raw(m_break);
+}
+
+StreamParts &StreamParts::close()
+{
+    return raw((m_layout == Layout::BreakThenFrame ? m_break : QByteArray()) + m_delimiter + "--" +
+               m_break);
+}
+
+StreamParts &StreamParts::raw(QByteArrayView bytes)
+{
+    m_bytes.append(bytes.data(), bytes.size());
+    return *this;
+}
+
+StreamParts &StreamParts::body(const QByteArray &bytes, qint64 declared)
+{
+    m_bytes += bytes;
+    m_parts.append({declared, bytes, m_bytes.size()});
+    return *this;
+}
+
+QByteArray StreamParts::httpHead(const QByteArray &contentType, const QByteArray &headers)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: " + contentType + "\r\n" + headers +
+           "Connection: close\r\n\r\n";
+}
+
+QByteArray StreamParts::chunked(const QByteArray &body, qsizetype chunkSize)
+{
+    QByteArray out;
+    for (qsizetype at = 0; at < body.size(); at += chunkSize) {
+        const QByteArray piece = body.mid(at, chunkSize);
+        out += QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+    }
+    return out + "0\r\n\r\n";
+}
+
+QByteArray StreamParts::frame(int i)
+{
+    return testimages::jpeg(frameSize(i).width(), frameSize(i).height(), i);
+}
