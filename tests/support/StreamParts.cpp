@@ -9,24 +9,21 @@ StreamParts::StreamParts(Layout layout, QByteArray delimiter, QByteArray lineBre
 
 StreamParts &StreamParts::part(const QByteArray &body, qint64 declared)
 {
-    QByteArray headers = "Content-Type: image/jpeg" + m_break;
-    if (declared != kNoLength)
-        headers += "Content-Length: " + QByteArray::number(declared) + m_break;
-    return part(body, declared, headers);
+    const QByteArray length = "Content-Length: " + QByteArray::number(declared) + m_break;
+    return part(body, declared,
+                "Content-Type: image/jpeg" + m_break + (declared == kNoLength ? "" : length));
 }
 
 StreamParts &StreamParts::part(const QByteArray &body, qint64 declared, const QByteArray &headers)
 {
-    const bool boxLayout = m_layout == Layout::BreakThenFrame;
-    raw((boxLayout ? m_break : QByteArray()) + m_delimiter + m_break + headers + m_break);
-    this->body(body, declared);
-    return boxLayout ? *this : raw(m_break);
+    const bool box = m_layout == Layout::BreakThenFrame;
+    raw((box ? m_break : "") + m_delimiter + m_break + headers + m_break).body(body, declared);
+    return box ? *this : raw(m_break);
 }
 
 StreamParts &StreamParts::close()
 {
-    return raw((m_layout == Layout::BreakThenFrame ? m_break : QByteArray()) + m_delimiter + "--" +
-               m_break);
+    return raw((m_layout == Layout::BreakThenFrame ? m_break : "") + m_delimiter + "--" + m_break);
 }
 
 StreamParts &StreamParts::raw(QByteArrayView bytes)
@@ -37,8 +34,7 @@ StreamParts &StreamParts::raw(QByteArrayView bytes)
 
 StreamParts &StreamParts::body(const QByteArray &bytes, qint64 declared)
 {
-    m_bytes += bytes;
-    m_parts.append({declared, bytes, m_bytes.size()});
+    m_parts.append({declared, bytes, (m_bytes += bytes).size()});
     return *this;
 }
 
@@ -51,10 +47,9 @@ QByteArray StreamParts::httpHead(const QByteArray &contentType, const QByteArray
 QByteArray StreamParts::chunked(const QByteArray &body, qsizetype chunkSize)
 {
     QByteArray out;
-    for (qsizetype at = 0; at < body.size(); at += chunkSize) {
-        const QByteArray piece = body.mid(at, chunkSize);
-        out += QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
-    }
+    for (qsizetype at = 0; at < body.size(); at += chunkSize)
+        out += QByteArray::number(body.mid(at, chunkSize).size(), 16) + "\r\n" +
+               body.mid(at, chunkSize) + "\r\n";
     return out + "0\r\n\r\n";
 }
 

@@ -4,67 +4,45 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-
-namespace
-{
-
-constexpr int kWaitMs = 20; // how soon a blocked accept, recv or send notices the stop
-
-int withTimeouts(int fd)
-{
-    const timeval wait{0, kWaitMs * 1000};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
-    return fd;
-}
-
-// The call failed for another reason than its time-out.
-bool failed(ssize_t result)
-{
-    return result == 0 || (result < 0 && errno != EAGAIN && errno != EINTR);
-}
-
-} // namespace
 
 ThreadedServer::ThreadedServer(Responder responder) : m_responder(std::move(responder))
 {
-    m_listenFd = withTimeouts(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     auto *a = reinterpret_cast<sockaddr *>(&address);
     socklen_t length = sizeof address;
-    if (m_listenFd < 0 || ::bind(m_listenFd, a, length) != 0 || ::listen(m_listenFd, 16) != 0 ||
+    if (::bind(m_listenFd, a, length) != 0 || ::listen(m_listenFd, 16) != 0 ||
         ::getsockname(m_listenFd, a, &length) != 0)
         return;
     m_port = ntohs(address.sin_port);
     m_acceptThread = std::thread([this] {
         while (!m_stop) {
             const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
-                continue;
-            ++m_connections;
-            ++m_open;
-            m_threads.emplace_back([this, fd] {
-                serve(withTimeouts(fd));
-                ::close(fd);
-                --m_open;
-            });
+            if (fd >= 0) {
+                m_fds.push_back(fd);
+                m_threads.emplace_back([this, fd] { serve(fd); });
+            }
         }
     });
 }
 
 ThreadedServer::~ThreadedServer()
 {
+    // A shut-down socket ends the accept, receive or send waiting on it.
     m_stop = true;
+    ::shutdown(m_listenFd, SHUT_RDWR);
     if (m_acceptThread.joinable())
         m_acceptThread.join();
+    for (int fd : m_fds)
+        ::shutdown(fd, SHUT_RDWR);
     for (std::thread &t : m_threads)
         t.join();
-    if (m_listenFd >= 0)
-        ::close(m_listenFd);
+    for (int fd : m_fds)
+        ::close(fd);
+    ::close(m_listenFd);
 }
 
 QString ThreadedServer::baseUrl() const
@@ -74,40 +52,31 @@ QString ThreadedServer::baseUrl() const
 
 bool ThreadedServer::sleepFor(int ms) const
 {
-    for (int slept = 0; slept < ms && !m_stop; slept += kWaitMs)
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kWaitMs, ms - slept)));
+    constexpr int kStepMs = 20; // how soon a sleeper notices the stop
+    for (int slept = 0; slept < ms && !m_stop; slept += kStepMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kStepMs, ms - slept)));
     return !m_stop;
 }
 
-void ThreadedServer::serve(int fd)
+void ThreadedServer::serve(int fd) const
 {
     QByteArray head;
     char buffer[4096];
-    while (!head.contains("\r\n\r\n")) {
-        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-        if (m_stop || failed(got))
+    for (ssize_t got = 0; !head.contains("\r\n\r\n"); head.append(buffer, got))
+        if ((got = ::recv(fd, buffer, sizeof buffer, 0)) <= 0)
             return;
-        head.append(buffer, std::max<ssize_t>(got, 0));
-    }
     const Answer answer = m_responder(head.left(head.indexOf("\r\n")));
-    // All of bytes, unless the client goes or the server stops.
-    const auto writeAll = [&](const QByteArray &bytes) {
-        for (qsizetype at = 0; at < bytes.size();) {
-            const ssize_t sent =
-                ::send(fd, bytes.constData() + at, size_t(bytes.size() - at), MSG_NOSIGNAL);
-            if (m_stop || failed(sent))
+    const auto sendAll = [fd](QByteArrayView bytes) {
+        for (ssize_t sent = 0; !bytes.isEmpty(); bytes = bytes.sliced(sent))
+            if ((sent = ::send(fd, bytes.data(), size_t(bytes.size()), MSG_NOSIGNAL)) <= 0)
                 return false;
-            at += std::max<ssize_t>(sent, 0);
-            m_bytesWritten += std::max<ssize_t>(sent, 0);
-        }
         return true;
     };
-    if (!writeAll(answer.head) || !answer.next)
-        return;
-    for (qint64 written = 0;;) {
+    bool open = sendAll(answer.head);
+    for (qint64 written = 0; open && answer.next && !m_stop;) {
         const QByteArray block = answer.next(written);
-        if (block.isEmpty() || !writeAll(block))
-            return;
+        open = !block.isEmpty() && sendAll(block);
         written += block.size();
     }
+    ::shutdown(fd, SHUT_RDWR); // the answer's end; the socket is closed with the server
 }

@@ -20,8 +20,8 @@ public:
     struct Answer {
         QByteArray head; // status line and headers, with the blank line
         // The next block of the body, given the body bytes written so far;
-        // empty ends the body. Runs on the connection's thread; it may sleep
-        // through sleepFor() to pace the answer.
+        // empty ends the body. Runs on the connection's thread once the block
+        // before is in the socket; it may sleep through sleepFor().
         std::function<QByteArray(qint64 written)> next;
     };
     using Responder = std::function<Answer(const QByteArray &requestLine)>;
@@ -31,25 +31,19 @@ public:
     ThreadedServer(const ThreadedServer &) = delete;
     ThreadedServer &operator=(const ThreadedServer &) = delete;
 
-    quint16 port() const { return m_port; }
     QString baseUrl() const; // "http://127.0.0.1:PORT"
-    qint64 bytesWritten() const { return m_bytesWritten.load(); }
-    int connections() const { return m_connections.load(); }
-    int openConnections() const { return m_open.load(); }
-
     // Sleeps on the calling connection thread; false when the server stops.
     bool sleepFor(int ms) const;
 
 private:
-    void serve(int fd);
+    void serve(int fd) const;
 
     Responder m_responder;
     int m_listenFd = -1;
     quint16 m_port = 0;
     std::atomic<bool> m_stop{false};
-    std::atomic<qint64> m_bytesWritten{0};
-    std::atomic<int> m_connections{0};
-    std::atomic<int> m_open{0};
-    std::list<std::thread> m_threads; // the accept thread's own until it is joined
+    // The accept thread's own until it is joined: connections and their threads.
+    std::list<int> m_fds;
+    std::list<std::thread> m_threads;
     std::thread m_acceptThread;
 };
