@@ -96,8 +96,7 @@ void tst_StreamTask::transfer()
     QFETCH(Stop, stop);
     QFETCH(Reply::NetworkError, error);
     LoopbackServer server([&](QTcpSocket *socket, const QByteArray &) {
-        socket->write(head);
-        LoopbackServer::writeSliced(socket, body, stop == Stop::None ? 13 : body.size());
+        socket->write(head + body);
         if (stop != Stop::Cancel)
             return socket->disconnectFromHost();
         auto *timer = new QTimer(socket); // a frame every 20 ms

@@ -38,11 +38,3 @@ quint16 LoopbackServer::closedPort()
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort(); // closed with the probe
 }
-
-void LoopbackServer::writeSliced(QTcpSocket *socket, const QByteArray &bytes, qsizetype sliceSize)
-{
-    for (qsizetype at = 0; at < bytes.size(); at += sliceSize) {
-        socket->write(bytes.mid(at, sliceSize));
-        socket->flush();
-    }
-}

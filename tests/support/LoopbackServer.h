@@ -25,8 +25,6 @@ public:
 
     // A loopback port that nothing listens on: a connection there is refused.
     static quint16 closedPort();
-    // Writes bytes in flushed slices of sliceSize: the client reads them cut there.
-    static void writeSliced(QTcpSocket *socket, const QByteArray &bytes, qsizetype sliceSize);
 
 private:
     QTcpServer m_server;

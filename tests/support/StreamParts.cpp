@@ -1,7 +1,5 @@
 #include "support/StreamParts.h"
 
-#include "support/TestImages.h"
-
 StreamParts::StreamParts(QByteArray delimiter, QByteArray lineBreak)
     : m_delimiter(std::move(delimiter)), m_break(std::move(lineBreak))
 {
@@ -12,16 +10,6 @@ StreamParts &StreamParts::part(const QByteArray &body, qint64 declared)
     const QByteArray length = "Content-Length: " + QByteArray::number(declared) + m_break;
     return part(body, declared,
                 "Content-Type: image/jpeg" + m_break + (declared == kNoLength ? "" : length));
-}
-
-StreamParts &StreamParts::part(const QByteArray &body, qint64 declared, const QByteArray &headers)
-{
-    return delimiterLine("").raw(headers + m_break).body(body, declared);
-}
-
-StreamParts &StreamParts::close()
-{
-    return delimiterLine("--");
 }
 
 StreamParts &StreamParts::delimiterLine(const char *ending)
@@ -61,9 +49,4 @@ QByteArray StreamParts::chunked(const QByteArray &body, qsizetype chunkSize)
         out += QByteArray::number(body.mid(at, chunkSize).size(), 16) + "\r\n" +
                body.mid(at, chunkSize) + "\r\n";
     return out + "0\r\n\r\n";
-}
-
-QByteArray StreamParts::frame(int i)
-{
-    return testimages::jpeg(frameSize(i).width(), frameSize(i).height(), i);
 }

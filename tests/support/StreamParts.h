@@ -1,8 +1,9 @@
 #pragma once
 
+#include "support/TestImages.h"
+
 #include <QByteArray>
 #include <QList>
-#include <QSize>
 
 // A multipart/x-mixed-replace body built part by part, each part recorded as
 // a correct splitter reports it. A delimiter line that does not start a line
@@ -24,8 +25,11 @@ public:
     // With a Content-Length of declared, or none for kNoLength.
     StreamParts &part(const QByteArray &body, qint64 declared);
     // With these header lines, each with its line break, that declare declared.
-    StreamParts &part(const QByteArray &body, qint64 declared, const QByteArray &headers);
-    StreamParts &close(); // the closing delimiter line
+    StreamParts &part(const QByteArray &body, qint64 declared, const QByteArray &headers)
+    {
+        return delimiterLine("").raw(headers + m_break).body(body, declared);
+    }
+    StreamParts &close() { return delimiterLine("--"); }
     // Bytes of the test's own, and a body the splitter should report.
     StreamParts &raw(QByteArrayView bytes);
     StreamParts &body(const QByteArray &bytes, qint64 declared);
@@ -39,9 +43,8 @@ public:
     static QByteArray httpHead(const QByteArray &contentType, const QByteArray &headers = {});
     // body in HTTP chunked transfer coding, up to chunkSize bytes a chunk.
     static QByteArray chunked(const QByteArray &body, qsizetype chunkSize);
-    // Test frame i: a small JPEG of a size of its own.
-    static QByteArray frame(int i);
-    static QSize frameSize(int i) { return {24 + 8 * i, 16 + 4 * i}; }
+    // Test frame i: a small JPEG of a size of its own, 24 + 8 i pixels wide.
+    static QByteArray frame(int i) { return testimages::jpeg(24 + 8 * i, 16 + 4 * i, i); }
 
 private:
     StreamParts &delimiterLine(const char *ending);

@@ -43,11 +43,6 @@ ThreadedServer::~ThreadedServer()
     ::close(m_listenFd);
 }
 
-QString ThreadedServer::baseUrl() const
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
-}
-
 void ThreadedServer::serve(int fd) const
 {
     QByteArray head;

@@ -29,7 +29,7 @@ public:
     explicit ThreadedServer(Responder responder);
     ~ThreadedServer(); // stops every connection and joins its thread
 
-    QString baseUrl() const; // "http://127.0.0.1:PORT"
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
 
 private:
     void serve(int fd) const;
