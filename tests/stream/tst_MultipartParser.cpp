@@ -109,13 +109,11 @@ void tst_MultipartParser::framing_data()
     // The end of the body hands on what was held back for a delimiter or 0xFF 0xD9.
     QTest::newRow("cut off after 0xFF")
         << type << StreamParts().part(f0).part(f1.left(f1.indexOf('\xFF', 100) + 1), kNoLength, {});
-    QByteArray junk; // header lines that never end, then ones that end past the limit
+    QByteArray junk; // header lines that never end
     while (junk.size() <= MultipartParser::kMaxHeaderBytes)
         junk += "X-Junk: " + QByteArray(70, 'j') + "\r";
     QTest::newRow("endless headers")
         << type << StreamParts().raw("--myboundary\r\n" + junk + "\r\n").part(f1);
-    junk = "--myboundary\r\n" + junk.replace('\r', '\n') + "\n" + lookAlikes(900) + "\r\n";
-    QTest::newRow("headers past the limit") << type << StreamParts().raw(junk).part(f2);
 }
 
 void tst_MultipartParser::framing()

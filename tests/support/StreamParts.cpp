@@ -30,12 +30,6 @@ StreamParts &StreamParts::body(const QByteArray &bytes, qint64 declared)
     return *this;
 }
 
-QByteArray StreamParts::partBytes(qsizetype i) const
-{
-    const qsizetype from = i > 0 ? m_parts[i - 1].end : 0;
-    return m_bytes.mid(from, m_parts[i].end - from);
-}
-
 QByteArray StreamParts::httpHead(const QByteArray &contentType, const QByteArray &headers)
 {
     return "HTTP/1.1 200 OK\r\nContent-Type: " + contentType + "\r\n" + headers +

@@ -36,8 +36,6 @@ public:
 
     const QByteArray &bytes() const { return m_bytes; }
     const QList<Part> &parts() const { return m_parts; }
-    // The bytes from the end of part i - 1 to the end of part i.
-    QByteArray partBytes(qsizetype i) const;
 
     // The status line and headers of an answer, with the blank line.
     static QByteArray httpHead(const QByteArray &contentType, const QByteArray &headers = {});

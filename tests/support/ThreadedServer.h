@@ -8,20 +8,17 @@
 #include <list>
 #include <thread>
 
-// An HTTP server on 127.0.0.1 that answers from threads of its own, with
-// plain sockets, as fast as the kernel takes the bytes: the client's main
-// thread does not pace it, as it would a server on the same event loop. Each
-// connection gets its own thread, reads the request's head and writes the
-// answer the responder chose for its request line: a head, then body blocks
-// until the body ends, the client goes or the server stops; then it closes.
+// An HTTP server on 127.0.0.1 that answers from a thread per connection, as fast
+// as the kernel takes the bytes: the client's event loop does not pace it. The
+// answer is the responder's for the request line: a head, then body blocks until
+// the body ends, the client goes or the server stops; then it closes.
 class ThreadedServer
 {
 public:
     struct Answer {
         QByteArray head; // status line and headers, with the blank line
-        // The next block of the body, given the body bytes written so far;
-        // empty ends the body. Runs on the connection's thread once the block
-        // before is in the socket; it may sleep there to pace the answer.
+        // The next body block, given the body bytes written so far; empty ends the
+        // body. On the connection's thread, once the block before is in the socket.
         std::function<QByteArray(qint64 written)> next;
     };
     using Responder = std::function<Answer(const QByteArray &requestLine)>;
