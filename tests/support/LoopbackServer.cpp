@@ -7,19 +7,19 @@ LoopbackServer::LoopbackServer(Responder responder, QObject *parent)
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = m_server.nextPendingConnection()) {
             m_sockets.append(socket);
-            auto head = std::make_shared<QByteArray>();
-            connect(socket, &QTcpSocket::readyRead, socket, [this, socket, head] {
-                if (head->endsWith("\r\n\r\n"))
-                    return; // already answered; anything further is ignored
-                head->append(socket->readAll());
-                const qsizetype end = head->indexOf("\r\n\r\n");
-                if (end < 0)
-                    return;
-                head->truncate(end + 4);
-                m_requestLines.append(head->left(head->indexOf("\r\n")));
-                if (m_responder)
-                    m_responder(socket, m_requestLines.last());
-            });
+            connect(socket, &QTcpSocket::readyRead, socket,
+                    [this, socket, head = QByteArray()]() mutable {
+                        if (head.endsWith("\r\n\r\n"))
+                            return; // already answered; anything further is ignored
+                        head.append(socket->readAll());
+                        const qsizetype end = head.indexOf("\r\n\r\n");
+                        if (end < 0)
+                            return;
+                        head.truncate(end + 4);
+                        m_requestLines.append(head.left(head.indexOf("\r\n")));
+                        if (m_responder)
+                            m_responder(socket, m_requestLines.last());
+                    });
         }
     });
 }

@@ -7,9 +7,8 @@
 
 #include <functional>
 
-// A small HTTP server on 127.0.0.1 for tests, on the main thread. It reads
-// each request's head, records its request line and hands the socket to the
-// responder, which writes whatever the test needs, or nothing at all.
+// An HTTP server on 127.0.0.1 for tests, on the main thread: it records each
+// request line and hands the socket to the responder, to write what it likes.
 class LoopbackServer : public QObject
 {
 public:

@@ -30,12 +30,6 @@ StreamParts &StreamParts::body(const QByteArray &bytes, qint64 declared)
     return *this;
 }
 
-QByteArray StreamParts::httpHead(const QByteArray &contentType, const QByteArray &headers)
-{
-    return "HTTP/1.1 200 OK\r\nContent-Type: " + contentType + "\r\n" + headers +
-           "Connection: close\r\n\r\n";
-}
-
 QByteArray StreamParts::chunked(const QByteArray &body, qsizetype chunkSize)
 {
     QByteArray out;

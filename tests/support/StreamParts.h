@@ -5,10 +5,9 @@
 #include <QByteArray>
 #include <QList>
 
-// A multipart/x-mixed-replace body built part by part, each part recorded as
-// a correct splitter reports it. A delimiter line that does not start a line
-// gets the line break before it, so a part is whole when its body is: the
-// camera box sends each frame so, the next delimiter only with the next one.
+// A multipart/x-mixed-replace body built part by part, each part recorded as a
+// correct splitter reports it. A line break goes before a delimiter only with
+// it, so a part is whole when its body is, as the camera box sends frames.
 class StreamParts
 {
 public:
@@ -38,7 +37,11 @@ public:
     const QList<Part> &parts() const { return m_parts; }
 
     // The status line and headers of an answer, with the blank line.
-    static QByteArray httpHead(const QByteArray &contentType, const QByteArray &headers = {});
+    static QByteArray httpHead(const QByteArray &contentType, const QByteArray &headers = {})
+    {
+        return "HTTP/1.1 200 OK\r\nContent-Type: " + contentType + "\r\n" + headers +
+               "Connection: close\r\n\r\n";
+    }
     // body in HTTP chunked transfer coding, up to chunkSize bytes a chunk.
     static QByteArray chunked(const QByteArray &body, qsizetype chunkSize);
     // Test frame i: a small JPEG of a size of its own, 24 + 8 i pixels wide.

@@ -7,9 +7,8 @@
 ThreadedServer::ThreadedServer(Responder responder) : m_responder(std::move(responder))
 {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address{
+        .sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
     auto *a = reinterpret_cast<sockaddr *>(&address);
     socklen_t length = sizeof address;
     if (::bind(m_listenFd, a, length) != 0 || ::listen(m_listenFd, 16) != 0 ||
