@@ -1,123 +1,66 @@
 #include "support/ThreadedServer.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-
-namespace
-{
-constexpr int kPollMs = 20; // how soon a connection notices the stop
-}
 
 ThreadedServer::ThreadedServer(Responder responder) : m_responder(std::move(responder))
 {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address{
+        .sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    auto *a = reinterpret_cast<sockaddr *>(&address);
     socklen_t length = sizeof address;
-    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-        ::listen(m_listenFd, 16) != 0 ||
-        ::getsockname(m_listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+    if (::bind(m_listenFd, a, length) != 0 || ::listen(m_listenFd, 16) != 0 ||
+        ::getsockname(m_listenFd, a, &length) != 0)
         return;
     m_port = ntohs(address.sin_port);
-    m_acceptThread = std::thread([this] { acceptLoop(); });
+    m_acceptThread = std::thread([this] {
+        while (!m_stop) {
+            const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0) {
+                m_fds.push_back(fd);
+                m_threads.emplace_back([this, fd] { serve(fd); });
+            }
+        }
+    });
 }
 
 ThreadedServer::~ThreadedServer()
 {
+    // A shut-down socket ends the accept, receive or send waiting on it.
     m_stop = true;
+    ::shutdown(m_listenFd, SHUT_RDWR);
     if (m_acceptThread.joinable())
         m_acceptThread.join();
-    std::lock_guard lock(m_threadsMutex);
+    for (int fd : m_fds)
+        ::shutdown(fd, SHUT_RDWR);
     for (std::thread &t : m_threads)
         t.join();
-    if (m_listenFd >= 0)
-        ::close(m_listenFd);
+    for (int fd : m_fds)
+        ::close(fd);
+    ::close(m_listenFd);
 }
 
-QString ThreadedServer::baseUrl() const
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
-}
-
-bool ThreadedServer::sleepFor(int ms) const
-{
-    for (int slept = 0; slept < ms && !m_stop; slept += kPollMs)
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kPollMs, ms - slept)));
-    return !m_stop;
-}
-
-void ThreadedServer::acceptLoop()
-{
-    while (!m_stop) {
-        pollfd p{m_listenFd, POLLIN, 0};
-        if (::poll(&p, 1, kPollMs) <= 0)
-            continue;
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        ++m_connections;
-        ++m_open;
-        std::lock_guard lock(m_threadsMutex);
-        m_threads.emplace_back([this, fd] {
-            serve(fd);
-            ::close(fd);
-            --m_open;
-        });
-    }
-}
-
-void ThreadedServer::serve(int fd)
+void ThreadedServer::serve(int fd) const
 {
     QByteArray head;
-    while (!m_stop && !head.contains("\r\n\r\n")) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, kPollMs) <= 0)
-            continue;
-        char buffer[4096];
-        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-        if (got <= 0)
+    char buffer[4096];
+    for (ssize_t got = 0; !head.contains("\r\n\r\n"); head.append(buffer, got))
+        if ((got = ::recv(fd, buffer, sizeof buffer, 0)) <= 0)
             return;
-        head.append(buffer, got);
-    }
-    if (m_stop)
-        return;
     const Answer answer = m_responder(head.left(head.indexOf("\r\n")));
-    // Writes all of bytes unless the client goes or the server stops.
-    const auto writeAll = [&](const QByteArray &bytes) {
-        qsizetype at = 0;
-        while (at < bytes.size()) {
-            if (m_stop)
+    const auto sendAll = [fd](QByteArrayView bytes) {
+        for (ssize_t sent = 0; !bytes.isEmpty(); bytes = bytes.sliced(sent))
+            if ((sent = ::send(fd, bytes.data(), size_t(bytes.size()), MSG_NOSIGNAL)) <= 0)
                 return false;
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, kPollMs) <= 0)
-                continue;
-            if (p.revents & (POLLERR | POLLHUP))
-                return false;
-            const ssize_t sent = ::send(fd, bytes.constData() + at, size_t(bytes.size() - at),
-                                        MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (sent < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-            if (sent <= 0)
-                return false;
-            at += sent;
-            m_bytesWritten += sent;
-        }
         return true;
     };
-    if (!writeAll(answer.head) || !answer.next)
-        return;
-    qint64 written = 0;
-    for (;;) {
+    bool open = sendAll(answer.head);
+    for (qint64 written = 0; open && answer.next && !m_stop;) {
         const QByteArray block = answer.next(written);
-        if (block.isEmpty() || !writeAll(block))
-            return;
+        open = !block.isEmpty() && sendAll(block);
         written += block.size();
     }
+    ::shutdown(fd, SHUT_RDWR); // the answer's end; the socket is closed with the server
 }

@@ -6,53 +6,37 @@
 #include <atomic>
 #include <functional>
 #include <list>
-#include <mutex>
 #include <thread>
 
-// An HTTP server on 127.0.0.1 that answers from threads of its own, with
-// plain sockets, as fast as the kernel takes the bytes: the client's main
-// thread does not pace it, as it would a server on the same event loop. Each
-// connection gets its own thread, reads the request's head and writes the
-// answer the responder chose for its request line: a head, then body blocks
-// until the body ends, the client goes or the server stops; then it closes.
+// An HTTP server on 127.0.0.1 that answers from a thread per connection, as fast
+// as the kernel takes the bytes: the client's event loop does not pace it. The
+// answer is the responder's for the request line: a head, then body blocks until
+// the body ends, the client goes or the server stops; then it closes.
 class ThreadedServer
 {
 public:
     struct Answer {
         QByteArray head; // status line and headers, with the blank line
-        // The next block of the body, given the body bytes written so far;
-        // empty ends the body. Runs on the connection's thread; it may sleep
-        // through sleepFor() to pace the answer.
+        // The next body block, given the body bytes written so far; empty ends the
+        // body. On the connection's thread, once the block before is in the socket.
         std::function<QByteArray(qint64 written)> next;
     };
     using Responder = std::function<Answer(const QByteArray &requestLine)>;
 
     explicit ThreadedServer(Responder responder);
     ~ThreadedServer(); // stops every connection and joins its thread
-    ThreadedServer(const ThreadedServer &) = delete;
-    ThreadedServer &operator=(const ThreadedServer &) = delete;
 
-    quint16 port() const { return m_port; }
-    QString baseUrl() const; // "http://127.0.0.1:PORT"
-    qint64 bytesWritten() const { return m_bytesWritten.load(); }
-    int connections() const { return m_connections.load(); }
-    int openConnections() const { return m_open.load(); }
-
-    // Sleeps on the calling connection thread; false when the server stops.
-    bool sleepFor(int ms) const;
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
 
 private:
-    void acceptLoop();
-    void serve(int fd);
+    void serve(int fd) const;
 
     Responder m_responder;
     int m_listenFd = -1;
     quint16 m_port = 0;
     std::atomic<bool> m_stop{false};
-    std::atomic<qint64> m_bytesWritten{0};
-    std::atomic<int> m_connections{0};
-    std::atomic<int> m_open{0};
-    std::mutex m_threadsMutex;
+    // The accept thread's own until it is joined: connections and their threads.
+    std::list<int> m_fds;
     std::list<std::thread> m_threads;
     std::thread m_acceptThread;
 };
