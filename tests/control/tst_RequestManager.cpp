@@ -49,7 +49,7 @@ bool issue(const Operation &operation)
 {
     QList<bool> outcomes;
     operation(RM::sharedManager(), [&](bool success) {
-        QCOMPARE(QThread::currentThread(), qApp->thread());
+        QCOMPARE(QThread::currentThread(), QCoreApplication::instance()->thread());
         outcomes << success;
     });
     [&] {
