@@ -123,6 +123,10 @@ private Q_SLOTS:
         view.resize(400, 300);
         view.setImage(QImage(picture, QImage::Format_RGB32));
         QCOMPARE(view.pictureRect(), shown);
+        QCOMPARE(view.decodeSizeFor(picture), shown.size()); // the offscreen screen's scale is 1
+        // Decoded at 1/8, the frame takes the place of the whole one.
+        view.setImage(QImage((picture + QSize(7, 7)) / 8, QImage::Format_RGB32), picture);
+        QCOMPARE(view.pictureRect(), shown);
     }
 
     void previewPaintsEveryFrameAtOnce()
