@@ -137,7 +137,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         // Frames of one size, back to back, each shrunk to the same size.
         for (const QRgb colour : {qRgb(200, 0, 0), qRgb(0, 200, 0), qRgb(0, 0, 200)}) {
-            QImage frame(640, 480, QImage::Format_RGB32);
+            QImage frame(1280, 960, QImage::Format_RGB32); // shrunk four times: area-averaged
             frame.fill(colour);
             const std::uint64_t painted = view.paintCount();
             view.setImage(frame);
