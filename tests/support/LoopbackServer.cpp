@@ -46,12 +46,8 @@ quint16 LoopbackServer::closedPort()
 LoopbackServer::Responder LoopbackServer::cameraBox(const QByteArray &jpeg, int intervalMs)
 {
     return [jpeg, intervalMs](QTcpSocket *socket, const QByteArray &line) {
-        if (!line.contains("action=stream")) {
-            socket->write(StreamParts::httpHead("application/json", "Content-Length: 14\r\n") +
-                          "{\"result\":\"0\"}");
-            socket->disconnectFromHost();
-            return;
-        }
+        if (!line.contains("action=stream"))
+            return; // commands go unanswered: the viewer does nothing with answers
         socket->write(StreamParts::httpHead("multipart/x-mixed-replace;boundary=myboundary"));
         const QByteArray part = StreamParts().raw("\r\n").part(jpeg).bytes();
         auto *timer = new QTimer(socket); // goes with the connection

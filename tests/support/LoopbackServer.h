@@ -25,7 +25,7 @@ public:
     // A loopback port that nothing listens on: a connection there is refused.
     static quint16 closedPort();
     // A camera box that streams jpeg as a part every intervalMs on
-    // "/?action=stream" and answers every command with success.
+    // "/?action=stream".
     static Responder cameraBox(const QByteArray &jpeg, int intervalMs);
 
 private:
