@@ -26,7 +26,6 @@ public:
     // image stands for a picture of frameSize; an empty frameSize: its own.
     void setImage(const QImage &image, QSize frameSize = {});
     const QImage &image() const { return m_image; }
-    QSize frameSize() const { return m_frameSize; }
 
     // Rectangle, in widget coordinates, that the picture occupies.
     QRect pictureRect() const;
