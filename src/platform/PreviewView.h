@@ -13,17 +13,27 @@ namespace platform
 // shown at its own size, never enlarged. Setting a new picture replaces the
 // old one at once; the view keeps a reference (QImage is implicitly shared),
 // not a copy. Main thread only.
+//
+// The picture may be a frame decoded at a reduced scale: it is then given
+// with the frame's own size, and takes the place on screen the full frame
+// would take. decodeSizeFor() tells how small a frame may be decoded.
 class PreviewView : public QWidget
 {
     Q_OBJECT
 public:
     explicit PreviewView(QWidget *parent = nullptr);
 
-    void setImage(const QImage &image);
+    // image stands for a picture of frameSize; an empty frameSize: its own.
+    void setImage(const QImage &image, QSize frameSize = {});
     const QImage &image() const { return m_image; }
 
     // Rectangle, in widget coordinates, that the picture occupies.
     QRect pictureRect() const;
+
+    // The size, in device pixels, a picture of frameSize is shown at in the
+    // view as it is now (its size and its screen's scale factor): the
+    // smallest a frame may be decoded at and still look as sharp.
+    QSize decodeSizeFor(QSize frameSize) const;
 
     // How many times a picture has been painted; benchmarks and tests watch it.
     std::uint64_t paintCount() const { return m_paintCount; }
@@ -37,7 +47,10 @@ protected:
 
 private:
     QImage m_image;
-    QImage m_scaled; // m_image at pictureRect().size(), made on first paint
+    QSize m_frameSize;
+    // m_image area-averaged to the picture's size in device pixels, made on the
+    // first paint that shrinks it more than twice
+    QImage m_scaled;
     std::uint64_t m_paintCount = 0;
 };
 

@@ -150,9 +150,15 @@ void CameraBuffer::didReceiveData(QByteArrayView chunk)
         return;
     if (quint64(responseData.size()) == dataRang) {
         ++FPSNum; // counted before decoding: a part that fails to decode still counts
-        const QImage image = m_decoder.decode(responseData);
+        // The header's size goes to the delegate with every frame: the frame
+        // may be decoded smaller, but its size is the picture's own.
+        const QSize frameSize = m_decoder.peekSize(responseData);
+        const QSize atLeast = m_delegate && !frameSize.isEmpty()
+                                  ? m_delegate->frameDecodeSize(frameSize)
+                                  : JpegDecoder::kFullSize;
+        const QImage image = m_decoder.decode(responseData, atLeast);
         if (!image.isNull() && m_delegate)
-            m_delegate->cameraBufferImage(image);
+            m_delegate->cameraBufferFrame(image, frameSize);
         clearData();
     } else if (endsWithEndOfImage(chunk)) {
         clearData();

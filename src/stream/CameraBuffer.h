@@ -18,7 +18,8 @@ class StreamTask;
 // The one client of the camera box's live picture.
 //
 // It keeps one HTTP GET of the stream URL open, collects each part of the
-// multipart body until the part's declared length is reached, decodes it and
+// multipart body until the part's declared length is reached, decodes it (at
+// the size the delegate asks for: no more pixels than it needs) and
 // hands the frame to its delegate. A chunk that ends with the JPEG
 // end-of-image marker while the part is incomplete gives the part up. Every
 // second it reports the frames completed in that second; every end of a

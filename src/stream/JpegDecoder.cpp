@@ -68,15 +68,31 @@ void JpegDecoder::releaseReusedImages()
         kept = QImage();
 }
 
-QImage JpegDecoder::decode(QByteArrayView jpeg)
+QSize JpegDecoder::decodedSize(QSize frameSize, QSize atLeast)
+{
+    // Smallest first. These three have SIMD inverse DCTs in libjpeg-turbo;
+    // its other eighths fall back to plain C and save little.
+    for (const int denominator : {8, 4, 2}) {
+        const QSize scaled((frameSize.width() + denominator - 1) / denominator,
+                           (frameSize.height() + denominator - 1) / denominator);
+        if (scaled.width() >= atLeast.width() && scaled.height() >= atLeast.height())
+            return scaled;
+    }
+    return frameSize;
+}
+
+QImage JpegDecoder::decode(QByteArrayView jpeg, QSize atLeast)
 {
     // A fresh handle for every picture, a few microseconds next to the
     // decode: libjpeg keeps the tables of one picture for the next, and a
     // picture that lacks one would borrow it from whatever came before.
     resetHandle();
-    const QSize size = peekSize(jpeg);
-    if (size.isEmpty() || qint64(size.width()) * size.height() > kMaxPixels)
+    const QSize frameSize = peekSize(jpeg);
+    if (frameSize.isEmpty() || qint64(frameSize.width()) * frameSize.height() > kMaxPixels)
         return {};
+    // tjDecompress2 picks the scale whose size fits in the width and height
+    // it is given: exactly this one, as its sizes are the ones computed here.
+    const QSize size = decodedSize(frameSize, atLeast);
     QImage image = takeImage(size);
     if (image.isNull())
         return {};

@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QSize>
 
+#include <limits>
+
 // Decodes a JPEG picture straight into the memory of a QImage
 // (Format_RGB32) with libjpeg-turbo: one decode, no intermediate copy. The
 // image owns its pixels and shares nothing with the input bytes.
@@ -20,6 +22,10 @@
 // memory it did not write. Each picture is decoded from a clean state: what
 // one picture's tables define never leaks into the next. One decoder per
 // thread.
+//
+// A picture may be decoded at a reduced scale, 1/2, 1/4 or 1/8, inside
+// libjpeg-turbo's inverse DCT: the live view asks for no more pixels than it
+// shows, at a fraction of the full decode's cost.
 class JpegDecoder
 {
 public:
@@ -32,9 +38,20 @@ public:
     JpegDecoder(const JpegDecoder &) = delete;
     JpegDecoder &operator=(const JpegDecoder &) = delete;
 
-    // A null image when the bytes are not a JPEG picture this decoder can
-    // read, or the picture is too large.
-    QImage decode(QByteArrayView jpeg);
+    // A size no picture reaches: decode() at full size.
+    static constexpr QSize kFullSize{std::numeric_limits<int>::max(),
+                                     std::numeric_limits<int>::max()};
+
+    // The picture decoded at decodedSize(its header's size, atLeast). A null
+    // image when the bytes are not a JPEG picture this decoder can read, or
+    // the picture is too large.
+    QImage decode(QByteArrayView jpeg, QSize atLeast = kFullSize);
+
+    // The size a picture of frameSize decodes to at the smallest of the
+    // reduced scales (1/2, 1/4, 1/8) that still gives at least atLeast in
+    // both directions; frameSize when none does. libjpeg-turbo rounds a
+    // scaled side up.
+    static QSize decodedSize(QSize frameSize, QSize atLeast);
 
     // The picture's size from its header alone; an empty size when unreadable.
     QSize peekSize(QByteArrayView jpeg);

@@ -99,7 +99,17 @@ public:
     static constexpr std::chrono::milliseconds kSaveFolderPromptDelay{1000};
 
     // MARK: - ViewController_Frames.cpp: what is done with each frame
+    // A frame at its own size (photos and recordings take it as it is).
     void cameraBufferImage(const QImage &image) override;
+    // The frame's own size while a photo is asked for or a recording takes
+    // the next frame; otherwise the size the preview shows it at.
+    QSize frameDecodeSize(QSize frameSize) override;
+    // The frame handler; image may be smaller than frameSize, the frame's
+    // own size, which the size tracking and the capture step go by.
+    void cameraBufferFrame(const QImage &image, QSize frameSize) override;
+    // Whether the next frame is read at full size: a photo is asked for, a
+    // video records, or a time-lapse samples it.
+    bool needsFullFrame() const;
     void cameraFPS(qint64 framesInLastSecond) override;
 
     // MARK: - ViewController_Connection.cpp: connection status
@@ -191,7 +201,7 @@ public:
 
 private:
     // MARK: - ViewController_FrameCapture.cpp
-    FrameStep frameCaptureStep(const QImage &image);
+    FrameStep frameCaptureStep(const QImage &image, QSize frameSize);
 
     ViewOutlets m_outlets;
     ViewerServices m_services;

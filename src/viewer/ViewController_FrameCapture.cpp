@@ -6,7 +6,9 @@
 #include <QDateTime>
 
 // The frame handler's capture step: a due photo, the running recording, and
-// the end of a recording whose frames changed size.
+// the end of a recording whose frames changed size. Frames that are saved or
+// written come at full size (frameDecodeSize); the others may be smaller and
+// are judged by frameSize, their own size.
 
 namespace
 {
@@ -16,7 +18,7 @@ void logFrameWritten(bool accepted)
 }
 } // namespace
 
-ViewController::FrameStep ViewController::frameCaptureStep(const QImage &image)
+ViewController::FrameStep ViewController::frameCaptureStep(const QImage &image, QSize frameSize)
 {
     if (m_isSnapshot) {
         // Cleared first: one press saves one frame, whatever the outcome.
@@ -45,7 +47,7 @@ ViewController::FrameStep ViewController::frameCaptureStep(const QImage &image)
     // photoSize is the recording's size while it runs: a frame of another
     // size ends it, and only the next frame, outside the recording, moves
     // photoSize on.
-    if (image.width() != m_photoSize.width() || image.height() != m_photoSize.height()) {
+    if (frameSize.width() != m_photoSize.width() || frameSize.height() != m_photoSize.height()) {
         platform::log(QStringLiteral("录制分辨率发生改变，已保存录制"));
         timeoutStop();
         // After the stop's own "Saved successfully", so that the reason is the

@@ -4,18 +4,44 @@
 #include "platform/Controls.h"
 #include "platform/Log.h"
 
+QSize ViewController::frameDecodeSize(QSize frameSize)
+{
+    if (needsFullFrame() || !m_outlets.previewImgeView)
+        return frameSize;
+    // Asked afresh for every frame: the view's size and its screen's scale
+    // factor as they are now, after any resize or move to another screen.
+    return m_outlets.previewImgeView->decodeSizeFor(frameSize);
+}
+
+bool ViewController::needsFullFrame() const
+{
+    // A photo and a recording keep the frame's own pixels; a time-lapse
+    // writes only the frames it samples.
+    if (m_isSnapshot)
+        return true;
+    if (!m_isVideo)
+        return false;
+    return m_cameraStyleType != kTimeLapseMode || m_isTimeLapseGetImg;
+}
+
 void ViewController::cameraBufferImage(const QImage &image)
 {
-    if (m_outlets.previewImgeView)
-        m_outlets.previewImgeView->setImage(image);
+    cameraBufferFrame(image, image.size());
+}
 
-    if (frameCaptureStep(image) == FrameStep::Stop)
+void ViewController::cameraBufferFrame(const QImage &image, QSize frameSize)
+{
+    if (m_outlets.previewImgeView)
+        m_outlets.previewImgeView->setImage(image, frameSize);
+
+    if (frameCaptureStep(image, frameSize) == FrameStep::Stop)
         return;
 
-    // Exact comparison on purpose: QSizeF's == is fuzzy, and only a real
+    // The frame's own size, from its header, whatever size it was decoded
+    // at. Exact comparison on purpose: QSizeF's == is fuzzy, and only a real
     // change of frame size may touch the log and the pop-up.
-    const double width = image.width();
-    const double height = image.height();
+    const double width = frameSize.width();
+    const double height = frameSize.height();
     if (width == m_photoSize.width() && height == m_photoSize.height())
         return;
     m_photoSize = QSizeF(width, height);

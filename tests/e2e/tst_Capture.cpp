@@ -7,7 +7,9 @@
 
 #include "capture/Mp4Reader.h"
 #include "capture/RecordingHelpers.h"
+#include "stream/JpegDecoder.h"
 #include "support/LogCapture.h"
+#include "support/LoopbackServer.h"
 #include "support/WindowRig.h"
 
 #include <QElapsedTimer>
@@ -67,6 +69,54 @@ private Q_SLOTS:
         QVERIFY(!reader.read().isNull());
         QTest::qWait(500); // more frames, no more photos
         QCOMPARE(rig.files(u"*"_s).size(), 1);
+    }
+
+    // While the preview decodes the frames at a reduced scale, what is saved
+    // or written is still the whole frame.
+    void capturesTakeTheWholeFrame_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("photo") << u"Photo"_s;
+        QTest::newRow("video") << u"Video"_s;
+        QTest::newRow("time-lapse") << u"Time-lapse"_s;
+    }
+    void capturesTakeTheWholeFrame()
+    {
+        QFETCH(QString, mode);
+        const QByteArray jpeg = testimages::jpeg(1920, 1080, 5);
+        LoopbackServer box(LoopbackServer::cameraBox(jpeg, 50));
+        WindowRig rig;
+        QVERIFY(rig.open(box.baseUrl(), {800, 500}));
+        const platform::PreviewView *preview = rig.form().previewImgeView;
+        const auto reduced = [&] { return preview->image().size() == QSize(960, 540); };
+        QTRY_VERIFY_WITH_TIMEOUT(reduced(), kTimeoutMs);
+        rig.chooseMode(mode);
+        rig.press();
+        if (mode == u"Photo") {
+            QTRY_COMPARE_WITH_TIMEOUT(rig.files(u"*.jpg"_s).size(), 1, kTimeoutMs);
+            // Byte for byte the file the full decode of the frame makes.
+            QFile photo(rig.path(rig.files(u"*.jpg"_s).value(0))), full(rig.path(u"full.jpg"_s));
+            QVERIFY(ViewController::saveImage(JpegDecoder().decode(jpeg), full.fileName()));
+            QVERIFY(photo.open(QIODevice::ReadOnly) && full.open(QIODevice::ReadOnly));
+            QVERIFY(photo.size() > 0 && photo.readAll() == full.readAll());
+            QTRY_VERIFY_WITH_TIMEOUT(reduced(), kTimeoutMs);
+            return;
+        }
+        const bool timeLapse = mode == u"Time-lapse";
+        const QString path = writer().writePath();
+        QTRY_VERIFY_WITH_TIMEOUT(writer().frame() >= 4, kTimeoutMs);
+        // A time-lapse needs only the frames it samples at full size.
+        QVERIFY(timeLapse ? QTest::qWaitFor(reduced, kTimeoutMs) : !reduced());
+        rig.press();
+        QCOMPARE(rig.notice(), kSaved);
+        QTRY_VERIFY_WITH_TIMEOUT(writer().finishingCount() == 0, kTimeoutMs);
+        // A frame drawn smaller than the file's size would leave the top rows
+        // black (luma 16); the test picture's top row is near 67.
+        const Mp4Contents mp4 = readMp4(path, true);
+        QVERIFY(mp4.plays(timeLapse ? 24 : 20));
+        QCOMPARE(QSize(mp4.width, mp4.height), QSize(1920, 1080));
+        QVERIFY(*std::min_element(mp4.topRowLuma.begin(), mp4.topRowLuma.end()) > 40);
+        QTRY_VERIFY_WITH_TIMEOUT(reduced(), kTimeoutMs);
     }
 
     void recording_data()

@@ -123,6 +123,10 @@ private Q_SLOTS:
         view.resize(400, 300);
         view.setImage(QImage(picture, QImage::Format_RGB32));
         QCOMPARE(view.pictureRect(), shown);
+        QCOMPARE(view.decodeSizeFor(picture), shown.size()); // the offscreen screen's scale is 1
+        // Decoded at 1/8, the frame takes the place of the whole one.
+        view.setImage(QImage((picture + QSize(7, 7)) / 8, QImage::Format_RGB32), picture);
+        QCOMPARE(view.pictureRect(), shown);
     }
 
     void previewPaintsEveryFrameAtOnce()
@@ -133,7 +137,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         // Frames of one size, back to back, each shrunk to the same size.
         for (const QRgb colour : {qRgb(200, 0, 0), qRgb(0, 200, 0), qRgb(0, 0, 200)}) {
-            QImage frame(640, 480, QImage::Format_RGB32);
+            QImage frame(1280, 960, QImage::Format_RGB32); // shrunk four times: area-averaged
             frame.fill(colour);
             const std::uint64_t painted = view.paintCount();
             view.setImage(frame);

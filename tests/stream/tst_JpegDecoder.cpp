@@ -33,6 +33,8 @@ class tst_JpegDecoder : public QObject
 private Q_SLOTS:
     void decode_data();
     void decode();
+    void decodesAtTheSizeAskedFor_data();
+    void decodesAtTheSizeAskedFor();
     void damagedPictureShowsGreyNotOldMemory();
     void reusesFrameMemoryOnlyWhenNobodyHoldsIt();
 };
@@ -71,6 +73,35 @@ void tst_JpegDecoder::decode()
     QVERIFY(!picture || (decodedAs(image, bytes) && image.format() == QImage::Format_RGB32));
     QVERIFY(!picture || decoder.peekSize(bytes) == image.size());
     QVERIFY(decodedAs(decoder.decode(before), before)); // nothing of it spoils the next
+}
+
+void tst_JpegDecoder::decodesAtTheSizeAskedFor_data()
+{
+    QTest::addColumn<QSize>("frame");
+    QTest::addColumn<QSize>("atLeast");
+    QTest::addColumn<QSize>("decoded");
+    QTest::newRow("exactly 1/8") << QSize(640, 360) << QSize(80, 45) << QSize(80, 45);
+    QTest::newRow("a pixel wider: 1/4") << QSize(640, 360) << QSize(81, 45) << QSize(160, 90);
+    QTest::newRow("1/2") << QSize(640, 360) << QSize(161, 90) << QSize(320, 180);
+    QTest::newRow("a pixel taller than 1/2: full")
+        << QSize(640, 360) << QSize(320, 181) << QSize(640, 360);
+    QTest::newRow("sides round up") << QSize(1001, 501) << QSize(126, 63) << QSize(126, 63);
+    QTest::newRow("full size") << QSize(640, 360) << JpegDecoder::kFullSize << QSize(640, 360);
+}
+
+void tst_JpegDecoder::decodesAtTheSizeAskedFor()
+{
+    QFETCH(QSize, frame);
+    QFETCH(QSize, atLeast);
+    QFETCH(QSize, decoded);
+    const QByteArray jpeg = testimages::jpeg(frame.width(), frame.height(), 4);
+    JpegDecoder decoder;
+    const QImage full = decoder.decode(jpeg);
+    const QImage image = decoder.decode(jpeg, atLeast);
+    QCOMPARE(image.size(), decoded);
+    // The same picture, smaller: close to the full decode shrunk.
+    QVERIFY(testimages::maxDifference(image, full.scaled(decoded, Qt::IgnoreAspectRatio,
+                                                         Qt::SmoothTransformation)) <= 40);
 }
 
 void tst_JpegDecoder::damagedPictureShowsGreyNotOldMemory()

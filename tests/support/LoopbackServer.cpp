@@ -1,5 +1,9 @@
 #include "support/LoopbackServer.h"
 
+#include "support/StreamParts.h"
+
+#include <QTimer>
+
 LoopbackServer::LoopbackServer(Responder responder, QObject *parent)
     : QObject(parent), m_responder(std::move(responder))
 {
@@ -37,4 +41,17 @@ quint16 LoopbackServer::closedPort()
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort(); // closed with the probe
+}
+
+LoopbackServer::Responder LoopbackServer::cameraBox(const QByteArray &jpeg, int intervalMs)
+{
+    return [jpeg, intervalMs](QTcpSocket *socket, const QByteArray &line) {
+        if (!line.contains("action=stream"))
+            return; // commands go unanswered: the viewer does nothing with answers
+        socket->write(StreamParts::httpHead("multipart/x-mixed-replace;boundary=myboundary"));
+        const QByteArray part = StreamParts().raw("\r\n").part(jpeg).bytes();
+        auto *timer = new QTimer(socket); // goes with the connection
+        QObject::connect(timer, &QTimer::timeout, socket, [socket, part] { socket->write(part); });
+        timer->start(intervalMs);
+    };
 }

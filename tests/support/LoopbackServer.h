@@ -24,6 +24,9 @@ public:
 
     // A loopback port that nothing listens on: a connection there is refused.
     static quint16 closedPort();
+    // A camera box that streams jpeg as a part every intervalMs on
+    // "/?action=stream".
+    static Responder cameraBox(const QByteArray &jpeg, int intervalMs);
 
 private:
     QTcpServer m_server;

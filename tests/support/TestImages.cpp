@@ -3,6 +3,9 @@
 #include <QBuffer>
 #include <QPainter>
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace testimages
 {
 
@@ -27,6 +30,20 @@ QByteArray jpeg(int width, int height, int seed)
     buffer.open(QIODevice::WriteOnly);
     picture(width, height, seed).save(&buffer, "JPEG", 90);
     return bytes;
+}
+
+int maxDifference(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return 256;
+    int most = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            most = std::max({most, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                             std::abs(qBlue(p) - qBlue(q))});
+        }
+    return most;
 }
 
 } // namespace testimages

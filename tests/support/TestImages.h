@@ -13,4 +13,8 @@ QImage picture(int width, int height, int seed = 0);
 // The same picture encoded as JPEG (quality 90).
 QByteArray jpeg(int width, int height, int seed = 0);
 
+// The largest difference of a colour channel between two pictures, pixel by
+// pixel; 256 when their sizes differ.
+int maxDifference(const QImage &a, const QImage &b);
+
 } // namespace testimages

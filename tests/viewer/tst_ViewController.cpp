@@ -8,6 +8,8 @@
 #include "support/LoopbackServer.h"
 #include "support/WindowRig.h"
 
+#include "stream/JpegDecoder.h"
+
 #include <QGraphicsOpacityEffect>
 #include <QHash>
 
@@ -65,6 +67,7 @@ class tst_ViewController : public QObject
 private Q_SLOTS:
     void framesMoveThePopUp_data();
     void framesMoveThePopUp();
+    void framesDecodeAtTheShownSize();
     void connection_data();
     void connection();
     void noticeFadesAndComesBack();
@@ -107,6 +110,35 @@ void tst_ViewController::framesMoveThePopUp()
     QCOMPARE(rig.c().photoSize(), QSizeF(frames.last()));
     QCOMPARE(platform::controls::selectedTag(rig.form().resolutionPopBtn), tag);
     QCOMPARE(log.lines().filter(QStringLiteral(" --- w:")), sizeLines);
+}
+
+void tst_ViewController::framesDecodeAtTheShownSize()
+{
+    const QByteArray jpeg = testimages::jpeg(1920, 1080, 3);
+    LoopbackServer box(LoopbackServer::cameraBox(jpeg, 40));
+    WindowRig rig;
+    LogCapture log;
+    QVERIFY(rig.open(box.baseUrl(), {800, 500}));
+    platform::PreviewView *preview = rig.form().previewImgeView;
+    // The view is under 960 x 540: half the frame covers it.
+    QTRY_COMPARE(preview->image().size(), QSize(960, 540));
+    QCOMPARE(rig.c().photoSize(), QSizeF(1920, 1080));
+    QCOMPARE(platform::controls::selectedTag(rig.form().resolutionPopBtn), 5);
+    const QStringList sizeLine{QStringLiteral("5 --- w:1920.000000 -- h:1080.000000")};
+    QCOMPARE(log.lines().filter(QStringLiteral(" --- w:")), sizeLine);
+    // It looks as the full frame shrunk always did: the filters differ by a
+    // few levels in smooth parts and by 34 at the mark's hard white edge.
+    const QRect shown = preview->pictureRect();
+    const QImage expected = JpegDecoder().decode(jpeg).scaled(shown.size(), Qt::IgnoreAspectRatio,
+                                                              Qt::SmoothTransformation);
+    const QImage painted = preview->grab(shown).toImage().convertToFormat(QImage::Format_RGB32);
+    const int difference = testimages::maxDifference(painted, expected);
+    QVERIFY2(difference <= 40, qPrintable(QString::number(difference)));
+
+    // A larger window needs the whole frame; the frame's size stays.
+    rig.window->resize(1600, 1000);
+    QTRY_COMPARE(preview->image().size(), QSize(1920, 1080));
+    QCOMPARE(log.lines().filter(QStringLiteral(" --- w:")), sizeLine);
 }
 
 void tst_ViewController::connection_data()
