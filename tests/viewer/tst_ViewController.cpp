@@ -3,6 +3,8 @@
 // and the exact requests each control gesture puts on the wire.
 
 #include "platform/Controls.h"
+#include "platform/DialogFolderChooser.h"
+#include "platform/MessageBoxAlerts.h"
 #include "support/CommandUrls.h"
 #include "support/LogCapture.h"
 #include "support/LoopbackServer.h"
@@ -10,6 +12,9 @@
 
 #include <QGraphicsOpacityEffect>
 #include <QHash>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
 
 using namespace commandurls;
 
@@ -57,6 +62,42 @@ double opacity(QLabel *label)
 {
     return qobject_cast<QGraphicsOpacityEffect *>(label->graphicsEffect())->opacity();
 }
+
+// Opens the folder chooser, an alert, a pop-up or a text field over the
+// window and presses both focus keys into it, then Escape, which closes all
+// but the field.
+void arrowsInto(WindowRig &rig, const QString &what)
+{
+    platform::MessageBoxAlerts alerts;
+    alerts.setWindow(rig.window.get());
+    QMenu menu(rig.window.get());
+    menu.addAction(what);
+    QLineEdit field(rig.window->centralWidget());
+    const auto press = [&] {
+        const QWindow *main = rig.window->windowHandle();
+        QTRY_VERIFY(QGuiApplication::focusWindow() &&
+                    (QGuiApplication::focusWindow() != main || field.hasFocus()));
+        for (const Qt::Key key : {Qt::Key_Left, Qt::Key_Right, Qt::Key_Escape})
+            QTest::keyClick(QGuiApplication::focusWindow(), key);
+    };
+    if (what == u"chooser") {
+        QTimer::singleShot(0, press); // from inside the dialog's own loop
+        platform::DialogFolderChooser(rig.window.get()).chooseFolder(what);
+    } else {
+        if (what == u"alert")
+            alerts.show({what, what, {what}}, [](int) {});
+        else if (what == u"list")
+            rig.form().resolutionPopBtn->showPopup();
+        else if (what == u"menu")
+            menu.popup(rig.window->geometry().center());
+        else
+            field.show(), field.setFocus();
+        press();
+    }
+    rig.window->activateWindow(); // as the window manager does when a dialog closes
+    QTRY_VERIFY(QGuiApplication::focusWindow() == rig.window->windowHandle());
+}
+
 } // namespace
 
 class tst_ViewController : public QObject
@@ -225,6 +266,8 @@ void tst_ViewController::gestureSendsExactly_data()
     row("resolution", "resolutionPopBtn", {resolution(5)});
     row("arrow keys; other keys send nothing", "Left Right Up",
         {focusOff, focus("20"), focus("10"), focusOff, focus("90"), focus("80")});
+    row("arrow keys in a dialog, pop-up or field are theirs", "chooser alert list menu field Left",
+        {focusOff, focus("20"), focus("10")});
     row("focus buttons: second halves 0.1 s later", "leftBtn rightBtn",
         {focusOff, focus("15"), focusOff, focus("85"), focusOff, focus("10"), focusOff,
          focus("80")});
@@ -246,6 +289,8 @@ void tst_ViewController::gestureSendsExactly()
             QTest::keyClick(moved, Qt::Key_End);
         } else if (g == QLatin1String("resolutionPopBtn")) {
             rig.chooseResolution(5);
+        } else if (g.front().isLower()) {
+            arrowsInto(rig, g);
         } else {
             QTest::keyClick(rig.window->windowHandle(), QKeySequence(g)[0].key());
         }
