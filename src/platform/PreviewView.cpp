@@ -1,5 +1,7 @@
 #include "platform/PreviewView.h"
 
+#include "platform/PictureAgeOverlay.h"
+
 #include <QPainter>
 
 namespace platform
@@ -21,6 +23,14 @@ void PreviewView::setImage(const QImage &image)
     // the network's events, and while frames come as fast as the main thread
     // decodes them it would show only one frame in dozens.
     repaint();
+}
+
+void PreviewView::setPictureAgeText(const QString &text)
+{
+    if (text == m_pictureAgeText)
+        return;
+    m_pictureAgeText = text;
+    update();
 }
 
 QRect PreviewView::pictureRect() const
@@ -58,6 +68,8 @@ void PreviewView::paintEvent(QPaintEvent *)
                 m_image.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         painter.drawImage(target.topLeft(), m_scaled);
     }
+    if (!m_pictureAgeText.isEmpty())
+        paintPictureAge(painter, target, m_pictureAgeText);
     ++m_paintCount;
     Q_EMIT painted();
 }

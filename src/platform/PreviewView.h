@@ -25,6 +25,11 @@ public:
     // Rectangle, in widget coordinates, that the picture occupies.
     QRect pictureRect() const;
 
+    // A line shown over the picture, the age of a picture that no new frame
+    // has replaced; empty for none. The view repaints when it changes.
+    void setPictureAgeText(const QString &text);
+    const QString &pictureAgeText() const { return m_pictureAgeText; }
+
     // How many times a picture has been painted; benchmarks and tests watch it.
     std::uint64_t paintCount() const { return m_paintCount; }
 
@@ -39,6 +44,7 @@ private:
     QImage m_image;
     QImage m_scaled; // m_image at pictureRect().size(), made on first paint
     std::uint64_t m_paintCount = 0;
+    QString m_pictureAgeText;
 };
 
 } // namespace platform

@@ -7,6 +7,7 @@
 #include "viewer/ViewerServices.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QObject>
@@ -100,7 +101,10 @@ public:
 
     // MARK: - ViewController_Frames.cpp: what is done with each frame
     void cameraBufferImage(const QImage &image) override;
+    // Also, once a second: while the transfer is open and no frame has come
+    // for more than kPictureAgeShownAfter, the picture says how old it is.
     void cameraFPS(qint64 framesInLastSecond) override;
+    static constexpr std::chrono::milliseconds kPictureAgeShownAfter{2000};
 
     // MARK: - ViewController_Connection.cpp: connection status
     // The network check: on another network, the status button goes off and
@@ -192,6 +196,10 @@ public:
 private:
     // MARK: - ViewController_FrameCapture.cpp
     FrameStep frameCaptureStep(const QImage &image);
+
+    // MARK: - ViewController_Frames.cpp
+    void showPictureAge();
+    QElapsedTimer m_sinceFrame; // since the last frame; invalid once the stream has ended
 
     ViewOutlets m_outlets;
     ViewerServices m_services;

@@ -8,6 +8,7 @@
 #include "support/CommandUrls.h"
 #include "support/LogCapture.h"
 #include "support/LoopbackServer.h"
+#include "support/StreamParts.h"
 #include "support/WindowRig.h"
 
 #include <QGraphicsOpacityEffect>
@@ -111,6 +112,7 @@ private Q_SLOTS:
     void noticeFadesAndComesBack();
     void gestureSendsExactly_data();
     void gestureSendsExactly();
+    void pictureAgeWhileTheBoxIsSilent();
 };
 
 void tst_ViewController::framesMoveThePopUp_data()
@@ -301,6 +303,34 @@ void tst_ViewController::gestureSendsExactly()
     QTRY_COMPARE(box.commands(), lines);
     QTest::qWait(300); // and nothing after them
     QCOMPARE(box.commands(), lines);
+}
+
+void tst_ViewController::pictureAgeWhileTheBoxIsSilent()
+{
+    QPointer<QTcpSocket> stream; // sends a frame, then nothing until told
+    LoopbackServer box([&](QTcpSocket *socket, const QByteArray &) {
+        stream = socket;
+        socket->write(StreamParts::httpHead("multipart/x-mixed-replace;boundary=b") +
+                      StreamParts("--b").part(testimages::jpeg(320, 240)).bytes());
+    });
+    WindowRig rig;
+    QVERIFY(rig.open(box.baseUrl()));
+    platform::PreviewView *view = rig.form().previewImgeView;
+    QTRY_VERIFY(!view->image().isNull());
+    const auto picture = [view] { return view->grab(view->pictureRect()).toImage(); };
+    const QImage live = picture();
+    QTRY_COMPARE_WITH_TIMEOUT(view->pictureAgeText(), QStringLiteral("No new picture for 2 s"),
+                              3500);
+    QTRY_COMPARE_WITH_TIMEOUT(view->pictureAgeText(), QStringLiteral("No new picture for 3 s"),
+                              1500);
+    QVERIFY(picture() != live); // drawn on it
+    stream->write(StreamParts("--b").raw("\r\n").part(testimages::jpeg(320, 240)).bytes());
+    QTRY_VERIFY(view->pictureAgeText().isEmpty());
+    QCOMPARE(picture(), live);
+    stream->disconnectFromHost(); // the "Disconnect" picture stands for itself
+    QTRY_VERIFY(rig.c().isDisconnect());
+    QTest::qWait(3200);
+    QVERIFY(view->pictureAgeText().isEmpty());
 }
 
 QTEST_MAIN(tst_ViewController)
