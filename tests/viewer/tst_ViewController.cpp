@@ -319,13 +319,18 @@ void tst_ViewController::pictureAgeWhileTheBoxIsSilent()
     QTRY_VERIFY(!view->image().isNull());
     const auto picture = [view] { return view->grab(view->pictureRect()).toImage(); };
     const QImage live = picture();
+    QTRY_COMPARE(rig.form().fpsLab->text(), QStringLiteral("FPS:1"));
+    QTRY_COMPARE(rig.form().fpsLab->text(), QStringLiteral("FPS:0")); // 1 to 2 s old
+    QVERIFY(view->pictureAgeText().isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(view->pictureAgeText(), QStringLiteral("No new picture for 2 s"),
                               3500);
     QTRY_COMPARE_WITH_TIMEOUT(view->pictureAgeText(), QStringLiteral("No new picture for 3 s"),
                               1500);
     QVERIFY(picture() != live); // drawn on it
+    const qint64 shown = view->image().cacheKey();
     stream->write(StreamParts("--b").raw("\r\n").part(testimages::jpeg(320, 240)).bytes());
-    QTRY_VERIFY(view->pictureAgeText().isEmpty());
+    QTRY_VERIFY(view->image().cacheKey() != shown);
+    QVERIFY(view->pictureAgeText().isEmpty()); // with the frame, not at the next report
     QCOMPARE(picture(), live);
     stream->disconnectFromHost(); // the "Disconnect" picture stands for itself
     QTRY_VERIFY(rig.c().isDisconnect());
