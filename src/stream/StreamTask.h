@@ -41,8 +41,8 @@ public:
         std::function<void(QNetworkReply::NetworkError error)> ended;
     };
 
-    // The box sends a frame at least every second or so, even at its largest
-    // size; ten seconds of silence is a stream that will not come back.
+    // A live stream brings bytes many times a second, at every frame size;
+    // ten seconds of silence is a stream that will not come back.
     static constexpr std::chrono::milliseconds kIdleTimeout{10000};
 
     StreamTask(QNetworkAccessManager &manager, QUrl url, Handlers handlers, QObject *parent,
