@@ -1,6 +1,7 @@
 #include "platform/KeyMonitor.h"
 
-#include <QCoreApplication>
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QKeyEvent>
 
 namespace platform
@@ -26,6 +27,19 @@ bool KeyMonitor::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::KeyPress && watched->isWindowType() && m_handler)
         m_handler(*static_cast<const QKeyEvent *>(event));
     return false;
+}
+
+bool windowHasKeyboard(const QWidget *window)
+{
+    // A modal dialog blocks its window's keys before any filter sees them; a
+    // dialog that takes the keyboard is the active window instead of this one.
+    if (!window || QApplication::activeWindow() != window || QApplication::activePopupWidget())
+        return false;
+    const QWidget *focus = QApplication::focusWidget();
+    // Text input of every kind (line and text edits, spin boxes, editable
+    // combo boxes) takes input-method events; lists and tables are item views.
+    return !focus || !(focus->testAttribute(Qt::WA_InputMethodEnabled) ||
+                       qobject_cast<const QAbstractItemView *>(focus));
 }
 
 } // namespace platform

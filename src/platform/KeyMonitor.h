@@ -5,6 +5,7 @@
 #include <functional>
 
 class QKeyEvent;
+class QWidget;
 
 namespace platform
 {
@@ -40,5 +41,12 @@ protected:
 private:
     Handler m_handler;
 };
+
+// True while the keyboard belongs to window itself: it is the active window,
+// no pop-up (a list, a menu) is open, and the widget with the keyboard focus
+// is no text field and no list, which take the arrow keys for themselves.
+// Window-wide shortcuts act only then; otherwise the keys are the dialog's,
+// the pop-up's or the field's. A null window never has it. Main thread only.
+bool windowHasKeyboard(const QWidget *window);
 
 } // namespace platform

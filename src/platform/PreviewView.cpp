@@ -1,5 +1,7 @@
 #include "platform/PreviewView.h"
 
+#include "platform/PictureAgeOverlay.h"
+
 #include <QPainter>
 #include <QtMath>
 
@@ -40,6 +42,14 @@ void PreviewView::setImage(const QImage &image, QSize frameSize)
     // the network's events, and while frames come as fast as the main thread
     // decodes them it would show only one frame in dozens.
     repaint();
+}
+
+void PreviewView::setPictureAgeText(const QString &text)
+{
+    if (text == m_pictureAgeText)
+        return;
+    m_pictureAgeText = text;
+    update();
 }
 
 QRect PreviewView::pictureRect() const
@@ -89,6 +99,8 @@ void PreviewView::paintEvent(QPaintEvent *)
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(QRectF(target), m_image);
     }
+    if (!m_pictureAgeText.isEmpty())
+        paintPictureAge(painter, target, m_pictureAgeText);
     ++m_paintCount;
     Q_EMIT painted();
 }

@@ -35,6 +35,11 @@ public:
     // smallest a frame may be decoded at and still look as sharp.
     QSize decodeSizeFor(QSize frameSize) const;
 
+    // A line shown over the picture, the age of a picture that no new frame
+    // has replaced; empty for none. The view repaints when it changes.
+    void setPictureAgeText(const QString &text);
+    const QString &pictureAgeText() const { return m_pictureAgeText; }
+
     // How many times a picture has been painted; benchmarks and tests watch it.
     std::uint64_t paintCount() const { return m_paintCount; }
 
@@ -52,6 +57,7 @@ private:
     // first paint that shrinks it more than twice
     QImage m_scaled;
     std::uint64_t m_paintCount = 0;
+    QString m_pictureAgeText;
 };
 
 } // namespace platform

@@ -14,9 +14,16 @@ constexpr qint64 kReadChunk = 256 * 1024;
 constexpr qint64 kReadAhead = 4 * kReadChunk;
 } // namespace
 
-StreamTask::StreamTask(QNetworkAccessManager &manager, QUrl url, Handlers handlers, QObject *parent)
-    : QObject(parent), m_manager(manager), m_url(std::move(url)), m_handlers(std::move(handlers))
+StreamTask::StreamTask(QNetworkAccessManager &manager, QUrl url, Handlers handlers, QObject *parent,
+                       std::chrono::milliseconds idleTimeout)
+    : QObject(parent), m_manager(manager), m_url(std::move(url)), m_handlers(std::move(handlers)),
+      m_idleTimeout(idleTimeout)
 {
+    // Precise: the end of a stalled stream is due ten seconds after its last
+    // byte, not anywhere within a coarse timer's 5 %.
+    m_idleTimer.setTimerType(Qt::PreciseTimer);
+    m_idleTimer.setSingleShot(true);
+    connect(&m_idleTimer, &QTimer::timeout, this, &StreamTask::onIdleCheck);
 }
 
 StreamTask::~StreamTask()
@@ -42,6 +49,8 @@ void StreamTask::resume()
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &StreamTask::onMetaData);
     connect(m_reply, &QNetworkReply::readyRead, this, &StreamTask::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &StreamTask::onFinished);
+    m_sinceBytes.start();
+    m_idleTimer.start(m_idleTimeout);
 }
 
 void StreamTask::cancel()
@@ -57,6 +66,7 @@ void StreamTask::cancel()
     // The parser may be inside feed() right now (a report led to this
     // cancel); it is dropped with the end report, and says nothing more.
     m_cancelled = true;
+    m_idleTimer.stop();
     platform::mainqueue::post(this, [this] { reportEnd(QNetworkReply::OperationCanceledError); });
 }
 
@@ -69,6 +79,7 @@ void StreamTask::onMetaData()
 {
     if (m_parser || !m_reply)
         return;
+    m_sinceBytes.restart(); // the answer's head
     const QByteArray type = m_reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
     MultipartParser::Handlers handlers{[this](qint64 declared) {
@@ -100,6 +111,7 @@ void StreamTask::onReadyRead()
         const qint64 got = m_reply->read(m_readBuffer.data(), want);
         if (got <= 0)
             break;
+        m_sinceBytes.restart();
         m_parser->feed(QByteArrayView(m_readBuffer.constData(), got));
     }
 }
@@ -109,14 +121,35 @@ void StreamTask::onFinished()
     if (!m_reply)
         return;
     onReadyRead();
-    if (!m_reply)
-        return; // cancelled from inside a report
-    if (m_parser)
+    if (m_reply && m_parser)
         m_parser->finish();
+    if (!m_reply)
+        return; // cancelled from inside a report, the final flush's included
     const QNetworkReply::NetworkError error = m_reply->error();
     m_reply->deleteLater();
     m_reply = nullptr;
     reportEnd(error);
+}
+
+void StreamTask::onIdleCheck()
+{
+    if (!m_reply)
+        return;
+    // Bytes that wait unread (the main thread was busy) are not silence.
+    if (m_reply->bytesAvailable() > 0)
+        onReadyRead();
+    if (!m_reply)
+        return; // cancelled from inside a report
+    const auto quiet = std::chrono::milliseconds(m_sinceBytes.elapsed());
+    if (quiet < m_idleTimeout) {
+        m_idleTimer.start(m_idleTimeout - quiet);
+        return;
+    }
+    m_reply->disconnect(this);
+    m_reply->abort();
+    m_reply->deleteLater();
+    m_reply = nullptr;
+    reportEnd(QNetworkReply::TimeoutError);
 }
 
 void StreamTask::reportEnd(QNetworkReply::NetworkError error)
@@ -124,6 +157,7 @@ void StreamTask::reportEnd(QNetworkReply::NetworkError error)
     if (m_ended)
         return;
     m_ended = true;
+    m_idleTimer.stop();
     if (m_handlers.ended)
         m_handlers.ended(error);
     deleteLater();

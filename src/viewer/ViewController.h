@@ -7,6 +7,7 @@
 #include "viewer/ViewerServices.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QObject>
@@ -110,7 +111,10 @@ public:
     // Whether the next frame is read at full size: a photo is asked for, a
     // video records, or a time-lapse samples it.
     bool needsFullFrame() const;
+    // Also, once a second: while the transfer is open and no frame has come
+    // for more than kPictureAgeShownAfter, the picture says how old it is.
     void cameraFPS(qint64 framesInLastSecond) override;
+    static constexpr std::chrono::milliseconds kPictureAgeShownAfter{2000};
 
     // MARK: - ViewController_Connection.cpp: connection status
     // The network check: on another network, the status button goes off and
@@ -202,6 +206,10 @@ public:
 private:
     // MARK: - ViewController_FrameCapture.cpp
     FrameStep frameCaptureStep(const QImage &image, QSize frameSize);
+
+    // MARK: - ViewController_Frames.cpp
+    void showPictureAge();
+    QElapsedTimer m_sinceFrame; // since the last frame; invalid once the stream has ended
 
     ViewOutlets m_outlets;
     ViewerServices m_services;

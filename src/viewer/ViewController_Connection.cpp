@@ -65,9 +65,12 @@ void ViewController::disconnection()
     if (CameraBuffer::hasSharedInstance() && CameraBuffer::shareInstance().isStreaming())
         return;
 
-    if (m_outlets.previewImgeView)
+    m_sinceFrame.invalidate();
+    if (m_outlets.previewImgeView) {
+        m_outlets.previewImgeView->setPictureAgeText({});
         m_outlets.previewImgeView->setImage(
             platform::assets::image(QStringLiteral("Disconnect"), kDisconnectPictureSize));
+    }
     setStatusOff(m_outlets.statusBtn);
     // Before the flag: the capture button refuses to act while disconnected,
     // and the recording must still be ended and saved.

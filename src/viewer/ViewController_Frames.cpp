@@ -31,8 +31,11 @@ void ViewController::cameraBufferImage(const QImage &image)
 
 void ViewController::cameraBufferFrame(const QImage &image, QSize frameSize)
 {
-    if (m_outlets.previewImgeView)
+    m_sinceFrame.start();
+    if (m_outlets.previewImgeView) {
+        m_outlets.previewImgeView->setPictureAgeText({}); // before the paint of the new frame
         m_outlets.previewImgeView->setImage(image, frameSize);
+    }
 
     if (frameCaptureStep(image, frameSize) == FrameStep::Stop)
         return;
@@ -55,4 +58,16 @@ void ViewController::cameraFPS(qint64 framesInLastSecond)
 {
     if (m_outlets.fpsLab)
         m_outlets.fpsLab->setText(QStringLiteral("FPS:%1").arg(framesInLastSecond));
+    showPictureAge();
+}
+
+void ViewController::showPictureAge()
+{
+    // A frozen picture must never pass for a live one. The clock stops when
+    // the transfer ends, and the "Disconnect" picture says so instead.
+    QString age;
+    if (m_sinceFrame.isValid() && m_sinceFrame.elapsed() > kPictureAgeShownAfter.count())
+        age = QStringLiteral("No new picture for %1 s").arg(m_sinceFrame.elapsed() / 1000);
+    if (m_outlets.previewImgeView)
+        m_outlets.previewImgeView->setPictureAgeText(age);
 }

@@ -27,8 +27,10 @@ void ViewController::installKeyMonitor()
         return; // once for the whole run
     m_keyMonitor = std::make_unique<platform::KeyMonitor>([this](const QKeyEvent &event) {
         // A held key repeats its presses, and every repeat steps again, the
-        // way a fresh press does.
-        if (event.key() == kFocusNearKey || event.key() == kFocusFarKey)
+        // way a fresh press does. Arrows meant for a dialog, a pop-up list or
+        // a field leave the telescope's focus alone.
+        if ((event.key() == kFocusNearKey || event.key() == kFocusFarKey) &&
+            platform::windowHasKeyboard(m_outlets.view ? m_outlets.view->window() : nullptr))
             keyDown(event);
     });
 }

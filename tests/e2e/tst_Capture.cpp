@@ -7,7 +7,9 @@
 
 #include "capture/Mp4Reader.h"
 #include "capture/RecordingHelpers.h"
+#include "platform/ImageAssets.h"
 #include "stream/JpegDecoder.h"
+#include "stream/StreamTask.h"
 #include "support/LogCapture.h"
 #include "support/LoopbackServer.h"
 #include "support/WindowRig.h"
@@ -17,6 +19,8 @@
 #include <QProcess>
 #include <QScopeGuard>
 
+#include <csignal>
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,7 +31,15 @@ namespace
 constexpr int kTimeoutMs = 20000;
 const QString kSaved = u"Saved successfully"_s;
 const QString kWriteFailed = u"The recording stopped: its file could not be written."_s;
-enum class End { Press = 1, SizeChange, BoxKilled, FolderRemoved, FolderReadOnly, DiskFull };
+enum class End {
+    Press = 1,
+    SizeChange,
+    BoxKilled,
+    BoxStopped,
+    FolderRemoved,
+    FolderReadOnly,
+    DiskFull
+};
 
 ImageWritingVideoTool &writer()
 {
@@ -131,6 +143,7 @@ private Q_SLOTS:
             << "Video" << End::SizeChange
             << "The resolution has changed and the video has been saved." << false;
         QTest::newRow("camera box killed") << "Video" << End::BoxKilled << kSaved << false;
+        QTest::newRow("camera box hung") << "Video" << End::BoxStopped << kSaved << false;
         QTest::newRow("folder removed") << "Video" << End::FolderRemoved << kWriteFailed << true;
         QTest::newRow("folder read-only") << "Video" << End::FolderReadOnly << kSaved << false;
         QTest::newRow("disk full") << "Video" << End::DiskFull << kWriteFailed << true;
@@ -166,6 +179,10 @@ private Q_SLOTS:
         case End::BoxKilled:
             rig.sim().kill();
             break;
+        case End::BoxStopped: // the connection stays open, and silent
+            ::kill(pid_t(rig.sim().process().processId()), SIGSTOP);
+            undoFault = [&] { ::kill(pid_t(rig.sim().process().processId()), SIGCONT); };
+            break;
         case End::FolderRemoved:
             QVERIFY(QDir(rig.folder()).removeRecursively());
             break;
@@ -182,6 +199,11 @@ private Q_SLOTS:
         }
         const qint64 recordedMs = elapsed.elapsed();
         QTRY_VERIFY_WITH_TIMEOUT(!rig.c().isVideo(), kTimeoutMs);
+        if (end == End::BoxStopped) { // ended by the idle time-out, not before it
+            const qint64 stalledMs = elapsed.elapsed() - recordedMs;
+            std::fprintf(stderr, "stall to the end report: %.2f s\n", double(stalledMs) / 1000);
+            QVERIFY(stalledMs > StreamTask::kIdleTimeout.count() - 100);
+        }
         QCOMPARE(rig.notice(), notice);
         QTRY_COMPARE_WITH_TIMEOUT(log.count(u"stopRecording0"_s) + log.count(u"stopRecording1"_s),
                                   1, kTimeoutMs);
@@ -210,13 +232,20 @@ private Q_SLOTS:
             rig.press();
             QCOMPARE(rig.notice(), u"The recording could not start."_s);
             std::exchange(undoFault, [] {})();
-        } else if (end == End::BoxKilled) {
+        } else if (end == End::BoxKilled || end == End::BoxStopped) {
             rig.press();
             QCOMPARE(rig.fakes.alerts.informativeTexts(),
                      QStringList{u"Disconnected. Please reconnect."_s});
-            QVERIFY2(rig.sim().start({u"--resolution"_s, u"8"_s, u"--fps"_s, u"20"_s, u"--port"_s,
-                                      QString::number(rig.sim().port())}),
-                     "camera-box-sim did not restart");
+            QCOMPARE(log.count(u"中断"_s), 1);
+            QCOMPARE(rig.form().previewImgeView->image(),
+                     platform::assets::image(u"Disconnect"_s, {640, 360}));
+            QVERIFY(!rig.form().statusBtn->isChecked());
+            if (end == End::BoxStopped)
+                std::exchange(undoFault, [] {})();
+            else
+                QVERIFY2(rig.sim().start({u"--resolution"_s, u"8"_s, u"--fps"_s, u"20"_s,
+                                          u"--port"_s, QString::number(rig.sim().port())}),
+                         "camera-box-sim did not restart");
             QTest::mouseClick(rig.form().statusBtn, Qt::LeftButton);
         }
         const auto painted = rig.form().previewImgeView->paintCount();

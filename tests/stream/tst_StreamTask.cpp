@@ -5,12 +5,14 @@
 
 #include <QNetworkAccessManager>
 #include <QTest>
+#include <QTimer>
 
 namespace
 {
 
 using Reply = QNetworkReply;
-enum class Stop { None, Cancel, CancelInReport };
+enum class Stop { None, Cancel, CancelInReport, CancelInFlush, Silent };
+constexpr std::chrono::milliseconds kShortIdle{600};
 const QByteArray kType = "multipart/x-mixed-replace;boundary=myboundary";
 
 } // namespace
@@ -57,6 +59,13 @@ void tst_StreamTask::transfer_data()
                             << Reply::OperationCanceledError;
     QTest::newRow("cancel from inside a report")
         << head << three.bytes() << two << Stop::CancelInReport << Reply::OperationCanceledError;
+    // Bytes that could start a delimiter wait for the body's end: reported by the final flush.
+    StreamParts held;
+    held.part(StreamParts::frame(0) + "x\r\n--");
+    QTest::newRow("cancel from inside the last part's flush")
+        << head << held.bytes() << held << Stop::CancelInFlush << Reply::OperationCanceledError;
+    QTest::newRow("silent after slow bytes, open")
+        << head << three.bytes() << three << Stop::Silent << Reply::TimeoutError;
 }
 
 void tst_StreamTask::transfer()
@@ -67,8 +76,17 @@ void tst_StreamTask::transfer()
     QFETCH(Stop, stop);
     QFETCH(Reply::NetworkError, error);
     LoopbackServer server([&](QTcpSocket *socket, const QByteArray &) {
-        socket->write(head + body);
-        if (stop != Stop::Cancel) // else the server stays, and the client closes
+        if (stop == Stop::Silent) { // six slices, each within the idle limit, all beyond it
+            auto *drip = new QTimer(socket);
+            connect(drip, &QTimer::timeout, socket, [=, n = 0]() mutable {
+                socket->write(body.mid(n * (body.size() / 6 + 1), body.size() / 6 + 1));
+                if (++n == 6)
+                    drip->stop();
+            });
+            drip->start(kShortIdle / 3);
+        }
+        socket->write(stop == Stop::Silent ? head : head + body);
+        if (stop != Stop::Cancel && stop != Stop::Silent) // else the server stays
             socket->disconnectFromHost();
     });
     QList<StreamParts::Part> parts;
@@ -78,13 +96,15 @@ void tst_StreamTask::transfer()
     handlers.partStarted = [&](qint64 declared) { parts.emplaceBack(declared); };
     handlers.partData = [&](QByteArrayView bytes) {
         parts.last().body.append(bytes.data(), bytes.size());
-        if (stop == Stop::CancelInReport && parts.size() == 2)
-            task->cancel(); // with parts still to report from the same read
+        if ((stop == Stop::CancelInReport && parts.size() == 2) || // parts still to report
+            (stop == Stop::CancelInFlush && parts.last().body.size() == parts.last().declared))
+            task->cancel();
     };
     handlers.ended = [&](Reply::NetworkError e) { errors << e; };
     const QString closed = QStringLiteral("http://127.0.0.1:%1").arg(LoopbackServer::closedPort());
     const QUrl url((head.isEmpty() ? closed : server.baseUrl()) + "/?action=stream");
-    task = new StreamTask(m_manager, url, handlers, nullptr);
+    task = new StreamTask(m_manager, url, handlers, nullptr,
+                          stop == Stop::Silent ? kShortIdle : StreamTask::kIdleTimeout);
     task->resume();
     QVERIFY(task->isRunning());
     if (stop == Stop::Cancel) {

@@ -3,15 +3,21 @@
 // and the exact requests each control gesture puts on the wire.
 
 #include "platform/Controls.h"
+#include "platform/DialogFolderChooser.h"
+#include "platform/MessageBoxAlerts.h"
 #include "support/CommandUrls.h"
 #include "support/LogCapture.h"
 #include "support/LoopbackServer.h"
+#include "support/StreamParts.h"
 #include "support/WindowRig.h"
 
 #include "stream/JpegDecoder.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QHash>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
 
 using namespace commandurls;
 
@@ -59,6 +65,42 @@ double opacity(QLabel *label)
 {
     return qobject_cast<QGraphicsOpacityEffect *>(label->graphicsEffect())->opacity();
 }
+
+// Opens the folder chooser, an alert, a pop-up or a text field over the
+// window and presses both focus keys into it, then Escape, which closes all
+// but the field.
+void arrowsInto(WindowRig &rig, const QString &what)
+{
+    platform::MessageBoxAlerts alerts;
+    alerts.setWindow(rig.window.get());
+    QMenu menu(rig.window.get());
+    menu.addAction(what);
+    QLineEdit field(rig.window->centralWidget());
+    const auto press = [&] {
+        const QWindow *main = rig.window->windowHandle();
+        QTRY_VERIFY(QGuiApplication::focusWindow() &&
+                    (QGuiApplication::focusWindow() != main || field.hasFocus()));
+        for (const Qt::Key key : {Qt::Key_Left, Qt::Key_Right, Qt::Key_Escape})
+            QTest::keyClick(QGuiApplication::focusWindow(), key);
+    };
+    if (what == u"chooser") {
+        QTimer::singleShot(0, press); // from inside the dialog's own loop
+        platform::DialogFolderChooser(rig.window.get()).chooseFolder(what);
+    } else {
+        if (what == u"alert")
+            alerts.show({what, what, {what}}, [](int) {});
+        else if (what == u"list")
+            rig.form().resolutionPopBtn->showPopup();
+        else if (what == u"menu")
+            menu.popup(rig.window->geometry().center());
+        else
+            field.show(), field.setFocus();
+        press();
+    }
+    rig.window->activateWindow(); // as the window manager does when a dialog closes
+    QTRY_VERIFY(QGuiApplication::focusWindow() == rig.window->windowHandle());
+}
+
 } // namespace
 
 class tst_ViewController : public QObject
@@ -73,6 +115,7 @@ private Q_SLOTS:
     void noticeFadesAndComesBack();
     void gestureSendsExactly_data();
     void gestureSendsExactly();
+    void pictureAgeWhileTheBoxIsSilent();
 };
 
 void tst_ViewController::framesMoveThePopUp_data()
@@ -257,6 +300,8 @@ void tst_ViewController::gestureSendsExactly_data()
     row("resolution", "resolutionPopBtn", {resolution(5)});
     row("arrow keys; other keys send nothing", "Left Right Up",
         {focusOff, focus("20"), focus("10"), focusOff, focus("90"), focus("80")});
+    row("arrow keys in a dialog, pop-up or field are theirs", "chooser alert list menu field Left",
+        {focusOff, focus("20"), focus("10")});
     row("focus buttons: second halves 0.1 s later", "leftBtn rightBtn",
         {focusOff, focus("15"), focusOff, focus("85"), focusOff, focus("10"), focusOff,
          focus("80")});
@@ -278,6 +323,8 @@ void tst_ViewController::gestureSendsExactly()
             QTest::keyClick(moved, Qt::Key_End);
         } else if (g == QLatin1String("resolutionPopBtn")) {
             rig.chooseResolution(5);
+        } else if (g.front().isLower()) {
+            arrowsInto(rig, g);
         } else {
             QTest::keyClick(rig.window->windowHandle(), QKeySequence(g)[0].key());
         }
@@ -288,6 +335,39 @@ void tst_ViewController::gestureSendsExactly()
     QTRY_COMPARE(box.commands(), lines);
     QTest::qWait(300); // and nothing after them
     QCOMPARE(box.commands(), lines);
+}
+
+void tst_ViewController::pictureAgeWhileTheBoxIsSilent()
+{
+    QPointer<QTcpSocket> stream; // sends a frame, then nothing until told
+    LoopbackServer box([&](QTcpSocket *socket, const QByteArray &) {
+        stream = socket;
+        socket->write(StreamParts::httpHead("multipart/x-mixed-replace;boundary=b") +
+                      StreamParts("--b").part(testimages::jpeg(320, 240)).bytes());
+    });
+    WindowRig rig;
+    QVERIFY(rig.open(box.baseUrl()));
+    platform::PreviewView *view = rig.form().previewImgeView;
+    QTRY_VERIFY(!view->image().isNull());
+    const auto picture = [view] { return view->grab(view->pictureRect()).toImage(); };
+    const QImage live = picture();
+    QTRY_COMPARE(rig.form().fpsLab->text(), QStringLiteral("FPS:1"));
+    QTRY_COMPARE(rig.form().fpsLab->text(), QStringLiteral("FPS:0")); // 1 to 2 s old
+    QVERIFY(view->pictureAgeText().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(view->pictureAgeText(), QStringLiteral("No new picture for 2 s"),
+                              3500);
+    QTRY_COMPARE_WITH_TIMEOUT(view->pictureAgeText(), QStringLiteral("No new picture for 3 s"),
+                              1500);
+    QVERIFY(picture() != live); // drawn on it
+    const qint64 shown = view->image().cacheKey();
+    stream->write(StreamParts("--b").raw("\r\n").part(testimages::jpeg(320, 240)).bytes());
+    QTRY_VERIFY(view->image().cacheKey() != shown);
+    QVERIFY(view->pictureAgeText().isEmpty()); // with the frame, not at the next report
+    QCOMPARE(picture(), live);
+    stream->disconnectFromHost(); // the "Disconnect" picture stands for itself
+    QTRY_VERIFY(rig.c().isDisconnect());
+    QTest::qWait(3200);
+    QVERIFY(view->pictureAgeText().isEmpty());
 }
 
 QTEST_MAIN(tst_ViewController)
