@@ -47,9 +47,12 @@ private Q_SLOTS:
         const int frames = 2 * fps + 3;
         QVERIFY(writeFrames(tool, frames, source));
         QCOMPARE(tool.presentTime(), (MediaTime{frames - 1, fps}));
+        QVERIFY(tool.frameMemoryBytes() > 0);
         const Report report = finish(tool)();
-        QVERIFY(report.completed);
+        QCOMPARE(report.outcome, RecordingOutcome::Completed);
         QCOMPARE(report.path, path);
+        // A complete file needs no frame memory, even before anything reaps it.
+        QCOMPARE(tool.frameMemoryBytes(), 0);
 
         const Mp4Contents mp4 = readMp4(path, true);
         QCOMPARE(mp4.codecName, QStringLiteral("h264"));
@@ -122,15 +125,17 @@ private Q_SLOTS:
         QCOMPARE(tool.presentTime(), (MediaTime{2, 20}));
 
         // The exit stops waiting for the stuck worker and cuts the file short:
-        // the frame in the encoder is kept, the queued ones are not.
-        const auto report = finish(tool);
+        // the frame in the encoder is kept, the queued ones are not. The
+        // worker closes the file once it can, but never reports any more: by
+        // then the objects its report would reach may be gone.
+        std::atomic<int> reports = 0;
+        tool.writeCompleteWithReport([&](const Report &) { ++reports; });
         QVERIFY(!tool.finishAllAndWait(50ms));
         closed.unlock();
-        QVERIFY(!report().completed);
-        QCOMPARE(report().keptPath, file(QStringLiteral("held")));
-        const Mp4Contents mp4 = readMp4(report().keptPath, true);
-        QVERIFY(mp4.plays(20) && mp4.pts.size() == 1);
         QTRY_COMPARE(tool.finishingCount(), 0);
+        QCOMPARE(reports.load(), 0);
+        const Mp4Contents mp4 = readMp4(file(QStringLiteral("held")), true);
+        QVERIFY(mp4.plays(20) && mp4.pts.size() == 1);
     }
 
     void fragmentsReachTheDiskAsTheyAreCut()
@@ -152,7 +157,7 @@ private Q_SLOTS:
         // to the disk by the clock, as no more come.
         QVERIFY(writeFrames(tool, 45, QSize(160, 120)));
         QTRY_COMPARE_WITH_TIMEOUT(int(readMp4(path).pts.size()), 45, 10000);
-        QVERIFY(finish(tool)().completed);
+        QCOMPARE(finish(tool)().outcome, RecordingOutcome::Completed);
 
         // Each fragment was on the disk before the next one was begun, and so
         // was the complete file.
@@ -191,7 +196,9 @@ private Q_SLOTS:
 
         // What was written goes back to its path, unless something else is there.
         const Report report = finish(tool)();
-        QVERIFY(report.removed && !report.completed && !report.failure.isEmpty());
+        QCOMPARE(report.outcome, newcomer.isNull() ? RecordingOutcome::FolderRemovedRestored
+                                                   : RecordingOutcome::FolderRemovedLost);
+        QVERIFY(!report.detail.isEmpty());
         QCOMPARE(report.keptPath, newcomer.isNull() ? path : QString());
         QVERIFY(newcomer.isNull() ? readMp4(path, true).plays(20)
                                   : other.open(QIODevice::ReadOnly) && other.readAll() == "other");
@@ -218,7 +225,9 @@ private Q_SLOTS:
             std::this_thread::sleep_for(2ms);
         }
         const Report report = finish(tool)();
-        QVERIFY(!report.completed && !report.failure.isEmpty());
+        QCOMPARE(report.outcome,
+                 keeps ? RecordingOutcome::CutShort : RecordingOutcome::NothingKept);
+        QVERIFY(!report.detail.isEmpty());
         // A file without a frame is removed; otherwise it is cut back to its last
         // whole fragment, which plays.
         QCOMPARE(report.keptPath, keeps ? path : QString());
@@ -228,6 +237,53 @@ private Q_SLOTS:
         const int kept = int(mp4.pts.size());
         QVERIFY2(!keeps || (mp4.plays(20) && kept >= 20 && kept < accepted),
                  qPrintable(QStringLiteral("%1 of %2").arg(kept).arg(accepted)));
+    }
+
+    void fullDisk_data()
+    {
+        QTest::addColumn<int>("fullAtSync"); // the header's sync is the first
+        QTest::addColumn<bool>("replaced");  // moved aside, another file put at its path
+        QTest::addColumn<int>("keptFrames"); // -1: nothing kept
+        QTest::newRow("full at the header") << 1 << false << -1;
+        QTest::newRow("full at the header, another file at its path by then") << 1 << true << -1;
+        QTest::newRow("full at the second fragment") << 3 << false << 20;
+    }
+    void fullDisk()
+    {
+        QFETCH(int, fullAtSync);
+        QFETCH(bool, replaced);
+        QFETCH(int, keptFrames);
+        const QString path = file(QTest::currentDataTag());
+        std::atomic<int> syncs = 0;
+        platform::filesync::setHookForTests([&](int fd) {
+            if (++syncs < fullAtSync)
+                return ::fdatasync(fd);
+            if (replaced && syncs == fullAtSync) {
+                QFile::rename(path, path + QStringLiteral(".aside"));
+                QFile newcomer(path);
+                newcomer.open(QIODevice::WriteOnly) && newcomer.write("other");
+            }
+            errno = ENOSPC;
+            return -1;
+        });
+        const auto unhook = qScopeGuard([] { platform::filesync::setHookForTests({}); });
+        ImageWritingVideoTool tool;
+        tool.writePath(path, QSizeF(160, 120), 20, {});
+        writeFrames(tool, 45, QSize(160, 120));
+        const Report report = finish(tool)();
+
+        QCOMPARE(report.outcome, RecordingOutcome::NoSpace);
+        QCOMPARE(report.keptPath, keptFrames < 0 ? QString() : path);
+        // Only the recording's own file goes; what took its path stays.
+        QFile there(path);
+        QCOMPARE(there.exists(), keptFrames >= 0 || replaced);
+        if (replaced)
+            QVERIFY(there.open(QIODevice::ReadOnly) && there.readAll() == "other");
+        if (keptFrames >= 0) {
+            const Mp4Contents mp4 = readMp4(path, true);
+            QVERIFY(mp4.plays(20));
+            QCOMPARE(int(mp4.pts.size()), keptFrames);
+        }
     }
 };
 
