@@ -138,7 +138,8 @@ void ViewController::clickPhotoBtn(QObject *)
         break;
     case kPhotoMode:
         // The next frame is saved (ViewController_FrameCapture.cpp).
-        m_isSnapshot = true;
+        if (hasRoomForCapture())
+            m_isSnapshot = true;
         break;
     default:
         break;
@@ -154,7 +155,7 @@ void ViewController::startCapture()
     }
     // No save folder: nothing starts; the prompt for one is on its way.
     const std::optional<QString> path = getWritePath();
-    if (!path)
+    if (!path || !hasRoomForCapture())
         return;
     // The writer first: a recording that cannot be written never shows as
     // running.
@@ -210,8 +211,9 @@ void ViewController::updateProgress()
 {
     if (m_recordTime < kRecordingLimitSeconds) {
         ++m_recordTime;
-        if (m_outlets.timeLab)
-            m_outlets.timeLab->setText(clockText(m_recordTime));
+        const std::optional<QString> text = checkDiskWhileRecording(clockText(m_recordTime));
+        if (text && m_outlets.timeLab)
+            m_outlets.timeLab->setText(*text);
         return;
     }
     // The tick after the hour was reached.

@@ -9,6 +9,7 @@
 #include "platform/PreviewView.h"
 #include "platform/QtSettings.h"
 #include "platform/ScheduledTimer.h"
+#include "platform/Volumes.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -25,6 +26,7 @@
 #include <linux/nl80211.h>
 
 #include <cstdio>
+#include <sys/statvfs.h>
 
 namespace
 {
@@ -210,6 +212,34 @@ private Q_SLOTS:
         QVERIFY(child.waitForFinished(60000));
         QCOMPARE(child.exitStatus(), base.isEmpty() ? QProcess::CrashExit : QProcess::NormalExit);
         QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()), base);
+    }
+
+    // The save folder's volume: free space as statvfs counts it for a user,
+    // and the kernel's name of its file system; nothing for no folder.
+    void volumes_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("type");
+        QTest::newRow("memory file system")
+            << QStringLiteral("/dev/shm") << QStringLiteral("tmpfs");
+        QTest::newRow("proc") << QStringLiteral("/proc/self") << QStringLiteral("proc");
+        QTest::newRow("no such folder") << QStringLiteral("/nonexistent/orbilens") << QString();
+    }
+    void volumes()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, type);
+        StorageVolumes volumes;
+        QCOMPARE(volumes.fileSystemType(folder), type);
+        struct statvfs info = {};
+        const std::optional<qint64> free = volumes.bytesAvailable(folder);
+        if (::statvfs(QFile::encodeName(folder).constData(), &info) != 0) {
+            QCOMPARE(free, std::nullopt);
+            return;
+        }
+        // Other programs write meanwhile: within a megabyte.
+        QVERIFY(free);
+        QVERIFY(qAbs(*free - qint64(info.f_bavail) * qint64(info.f_frsize)) < (1 << 20));
     }
 };
 
