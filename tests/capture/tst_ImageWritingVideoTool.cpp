@@ -206,57 +206,36 @@ private Q_SLOTS:
 
     void failedWrite_data()
     {
-        QTest::addColumn<int>("roomBytes"); // left on the disk
-        QTest::addColumn<bool>("keeps");    // a fragment or more
-        QTest::newRow("no room for the header") << 100 << false;
-        QTest::newRow("room for a few fragments") << 120 * 1024 << true;
+        QTest::addColumn<int>("roomBytes");  // left under a file-size limit; 0: no limit
+        QTest::addColumn<int>("fullAtSync"); // the sync that meets a full disk (the header's is
+                                             // the first); 0: none
+        QTest::addColumn<bool>("replaced");  // then moved aside, another file put at its path
+        QTest::addColumn<int>("keptFrames"); // -1: nothing kept; 0: a fragment or more
+        QTest::addColumn<int>("outcome");
+        const auto row = [](const char *name, int room, int sync, bool replaced, int kept,
+                            RecordingOutcome outcome) {
+            QTest::newRow(name) << room << sync << replaced << kept << int(outcome);
+        };
+        row("no room for the header", 100, 0, false, -1, RecordingOutcome::NothingKept);
+        row("room for a few fragments", 120 * 1024, 0, false, 0, RecordingOutcome::CutShort);
+        row("full at the header", 0, 1, false, -1, RecordingOutcome::NoSpace);
+        row("full at the header, another file at its path by then", 0, 1, true, -1,
+            RecordingOutcome::NoSpace);
+        row("full at the second fragment", 0, 3, false, 20, RecordingOutcome::NoSpace);
     }
     void failedWrite()
     {
         QFETCH(int, roomBytes);
-        QFETCH(bool, keeps);
-        const auto lift = qScopeGuard(limitFileSize(rlim_t(roomBytes)));
-        ImageWritingVideoTool tool;
-        const QString path = file(QTest::currentDataTag());
-        tool.writePath(path, QSizeF(640, 480), 20, {});
-        int accepted = 0; // until the writer takes no more for good
-        for (int seed = 0; !tool.hasFailed() && seed < 5000; ++seed) {
-            tool.writeImage(frame({640, 480}, seed), [&](bool ok) { accepted += ok; });
-            std::this_thread::sleep_for(2ms);
-        }
-        const Report report = finish(tool)();
-        QCOMPARE(report.outcome,
-                 keeps ? RecordingOutcome::CutShort : RecordingOutcome::NothingKept);
-        QVERIFY(!report.detail.isEmpty());
-        // A file without a frame is removed; otherwise it is cut back to its last
-        // whole fragment, which plays.
-        QCOMPARE(report.keptPath, keeps ? path : QString());
-        QCOMPARE(QFileInfo::exists(path), keeps);
-        QVERIFY(QFileInfo(path).size() <= roomBytes);
-        const Mp4Contents mp4 = readMp4(path, true);
-        const int kept = int(mp4.pts.size());
-        QVERIFY2(!keeps || (mp4.plays(20) && kept >= 20 && kept < accepted),
-                 qPrintable(QStringLiteral("%1 of %2").arg(kept).arg(accepted)));
-    }
-
-    void fullDisk_data()
-    {
-        QTest::addColumn<int>("fullAtSync"); // the header's sync is the first
-        QTest::addColumn<bool>("replaced");  // moved aside, another file put at its path
-        QTest::addColumn<int>("keptFrames"); // -1: nothing kept
-        QTest::newRow("full at the header") << 1 << false << -1;
-        QTest::newRow("full at the header, another file at its path by then") << 1 << true << -1;
-        QTest::newRow("full at the second fragment") << 3 << false << 20;
-    }
-    void fullDisk()
-    {
         QFETCH(int, fullAtSync);
         QFETCH(bool, replaced);
         QFETCH(int, keptFrames);
+        QFETCH(int, outcome);
         const QString path = file(QTest::currentDataTag());
+        const auto lift =
+            qScopeGuard(limitFileSize(roomBytes > 0 ? rlim_t(roomBytes) : RLIM_INFINITY));
         std::atomic<int> syncs = 0;
         platform::filesync::setHookForTests([&](int fd) {
-            if (++syncs < fullAtSync)
+            if (fullAtSync == 0 || ++syncs < fullAtSync)
                 return ::fdatasync(fd);
             if (replaced && syncs == fullAtSync) {
                 QFile::rename(path, path + QStringLiteral(".aside"));
@@ -268,22 +247,28 @@ private Q_SLOTS:
         });
         const auto unhook = qScopeGuard([] { platform::filesync::setHookForTests({}); });
         ImageWritingVideoTool tool;
-        tool.writePath(path, QSizeF(160, 120), 20, {});
-        writeFrames(tool, 45, QSize(160, 120));
+        tool.writePath(path, QSizeF(640, 480), 20, {});
+        int accepted = 0; // until the writer takes no more for good
+        for (int seed = 0; !tool.hasFailed() && seed < 5000; ++seed) {
+            tool.writeImage(frame({640, 480}, seed), [&](bool ok) { accepted += ok; });
+            std::this_thread::sleep_for(2ms);
+        }
         const Report report = finish(tool)();
-
-        QCOMPARE(report.outcome, RecordingOutcome::NoSpace);
+        QCOMPARE(int(report.outcome), outcome);
+        QVERIFY(!report.detail.isEmpty());
+        // A file without a frame is removed, but only the recording's own:
+        // what took its path stays. Otherwise the file is cut back to its last
+        // whole fragment, which plays.
         QCOMPARE(report.keptPath, keptFrames < 0 ? QString() : path);
-        // Only the recording's own file goes; what took its path stays.
         QFile there(path);
         QCOMPARE(there.exists(), keptFrames >= 0 || replaced);
-        if (replaced)
-            QVERIFY(there.open(QIODevice::ReadOnly) && there.readAll() == "other");
-        if (keptFrames >= 0) {
-            const Mp4Contents mp4 = readMp4(path, true);
-            QVERIFY(mp4.plays(20));
-            QCOMPARE(int(mp4.pts.size()), keptFrames);
-        }
+        QVERIFY(!replaced || (there.open(QIODevice::ReadOnly) && there.readAll() == "other"));
+        QVERIFY(roomBytes == 0 || there.size() <= roomBytes);
+        const Mp4Contents mp4 = readMp4(path, true);
+        const int kept = int(mp4.pts.size());
+        QVERIFY2(keptFrames < 0 || (mp4.plays(20) && kept >= 20 && kept < accepted &&
+                                    (keptFrames == 0 || kept == keptFrames)),
+                 qPrintable(QStringLiteral("%1 of %2").arg(kept).arg(accepted)));
     }
 };
 
