@@ -21,19 +21,29 @@ class tst_CaptureAtExit : public QObject
 private Q_SLOTS:
     void closingTheWindowFinishesTheRecording();
     void aFinishOutlastingTheExitNeverReportsBack();
+
+private:
+    // The window on the simulator at 20 fps, quitting through delegate, with
+    // a video recording running.
+    void startRecording(WindowRig &rig, AppDelegate &delegate)
+    {
+        delegate.attachTo(*qApp);
+        QVERIFY2(rig.start({QStringLiteral("--fps"), QStringLiteral("20")}),
+                 "camera-box-sim did not start");
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.c().photoSize().isEmpty(), 20000);
+        rig.chooseMode(QStringLiteral("Video"));
+        rig.press();
+    }
 };
 
 void tst_CaptureAtExit::closingTheWindowFinishesTheRecording()
 {
     WindowRig rig;
     AppDelegate delegate;
-    delegate.attachTo(*qApp);
-    QVERIFY2(rig.start({QStringLiteral("--fps"), QStringLiteral("20")}),
-             "camera-box-sim did not start");
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.c().photoSize().isEmpty(), 20000);
-    rig.chooseMode(QStringLiteral("Video"));
     LogCapture log;
-    rig.press();
+    startRecording(rig, delegate);
+    if (QTest::currentTestFailed())
+        return;
     ImageWritingVideoTool &writer = ImageWritingVideoTool::shareInstance();
     const QString path = writer.writePath();
     QTRY_VERIFY_WITH_TIMEOUT(writer.frame() >= 40, 20000);
@@ -55,13 +65,10 @@ void tst_CaptureAtExit::aFinishOutlastingTheExitNeverReportsBack()
 {
     WindowRig rig;
     AppDelegate delegate;
-    delegate.attachTo(*qApp);
-    QVERIFY2(rig.start({QStringLiteral("--fps"), QStringLiteral("20")}),
-             "camera-box-sim did not start");
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.c().photoSize().isEmpty(), 20000);
-    rig.chooseMode(QStringLiteral("Video"));
     LogCapture log;
-    rig.press();
+    startRecording(rig, delegate);
+    if (QTest::currentTestFailed())
+        return;
     ImageWritingVideoTool &writer = ImageWritingVideoTool::shareInstance();
     const QString path = writer.writePath();
     QTRY_VERIFY_WITH_TIMEOUT(writer.frame() >= 30, 20000);
