@@ -37,8 +37,21 @@ bool spinUntil(const std::function<bool()> &done, int timeoutMs, int stepMs)
 
 ViewerRig::ViewerRig(const QString &baseUrl)
 {
+    open(baseUrl, m_fakes.services());
+}
+
+ViewerRig::ViewerRig(const QString &baseUrl, platform::Volumes &volumes, const QString &saveFolder)
+{
+    m_fakes.settings.setString(platform::kSaveFolderKey, saveFolder);
+    ViewerServices services = m_fakes.services();
+    services.volumes = &volumes;
+    open(baseUrl, services);
+}
+
+void ViewerRig::open(const QString &baseUrl, ViewerServices services)
+{
     CameraAddress::setBaseUrl(QUrl(baseUrl));
-    m_window = std::make_unique<MainWindow>(m_fakes.services());
+    m_window = std::make_unique<MainWindow>(services);
     m_window->resize(1280, 780);
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get()))

@@ -32,6 +32,8 @@ class ViewerRig
 {
 public:
     explicit ViewerRig(const QString &baseUrl);
+    // The same with the real volumes service and captures going to saveFolder.
+    ViewerRig(const QString &baseUrl, platform::Volumes &volumes, const QString &saveFolder);
     ~ViewerRig();
     ViewerRig(const ViewerRig &) = delete;
     ViewerRig &operator=(const ViewerRig &) = delete;
@@ -49,6 +51,7 @@ public:
     void pressCapture();
 
 private:
+    void open(const QString &baseUrl, ViewerServices services);
     ViewerFakes m_fakes;
     std::unique_ptr<MainWindow> m_window;
 };

@@ -10,6 +10,10 @@
 // server's threads); next to it `ffmpeg -i URL -c:v libx264` with the
 // viewer's x264 settings on the same stream.
 //
+// Memory: resident memory before each recording's press, just before its
+// stop, and 2 s after its file is complete, with the frame memory the video
+// writer still holds then (none: spare buffers go with the complete file).
+//
 // Photo: at 3840x2160, the time from the press of the capture button to the
 // photo's file on disk, the median over several presses.
 //
@@ -22,6 +26,7 @@
 #include "capture/EncoderPreset.h"
 #include "capture/ImageWritingVideoTool.h"
 #include "stream/JpegDecoder.h"
+#include "support/ProcessFigures.h"
 #include "viewer/ResolutionTable.h"
 #include "viewer/ViewController.h"
 
@@ -59,6 +64,8 @@ struct Recording {
     int highestQueueDepth = 0;
     int written = -1;
     double cpuSeconds = 0;
+    qint64 residentBefore = 0, residentDuring = 0, residentAfter = 0; // bytes
+    qint64 frameMemoryAfter = -1;                                     // the writer's, bytes
     double cpuMsPerFrame() const { return written > 0 ? 1000 * cpuSeconds / written : 0; }
 };
 
@@ -72,6 +79,7 @@ Recording record(ViewerRig &rig, ReplayServer &server, const QString &mode, doub
     const double cpu0 = processCpuSeconds() - server.cpuSeconds();
     const qint64 sent0 = server.framesSent();
     const qint64 skipped0 = server.framesSkipped();
+    r.residentBefore = processfigures::residentBytes();
     rig.pressCapture();
     if (!rig.controller().isVideo()) {
         std::fprintf(stderr, "the %s recording did not start\n", qPrintable(mode));
@@ -83,10 +91,16 @@ Recording record(ViewerRig &rig, ReplayServer &server, const QString &mode, doub
     r.highestQueueDepth = writer().highestQueueDepth();
     r.sent = server.framesSent() - sent0;
     r.skipped = server.framesSkipped() - skipped0;
+    r.residentDuring = processfigures::residentBytes();
     rig.pressCapture();
     const bool finished =
         spinUntil([] { return !writer().isRecording() && writer().finishingCount() == 0; }, 120000);
     r.cpuSeconds = processCpuSeconds() - server.cpuSeconds() - cpu0;
+    if (finished) {
+        spin(2000);
+        r.residentAfter = processfigures::residentBytes();
+        r.frameMemoryAfter = writer().frameMemoryBytes();
+    }
     QStringList after = filesIn(rig.saveFolder(), QStringLiteral("*.mp4"));
     for (const QString &name : before)
         after.removeAll(name);
@@ -222,6 +236,11 @@ int main(int argc, char **argv)
                     r.offered, r.written, r.dropped, r.cpuMsPerFrame(), qPrintable(queue),
                     isVideo ? qPrintable(x264Text) : "", withFfmpeg ? ffmpegWritten : 0, ffmpegMs,
                     x);
+                std::printf("%-10s %-10s resident MB: %.0f before, %.0f during, %.0f 2 s after "
+                            "(writer's frame memory then %.0f MB)\n",
+                            "", qPrintable(mode), double(r.residentBefore) / 1e6,
+                            double(r.residentDuring) / 1e6, double(r.residentAfter) / 1e6,
+                            double(r.frameMemoryAfter) / 1e6);
                 std::fflush(stdout);
                 const QJsonValue none(QStringLiteral("-"));
                 rows.append(QJsonArray{sizeText, mode, isVideo ? fps : 24, r.sent, r.skipped,

@@ -9,6 +9,7 @@
 #include "platform/MessageBoxAlerts.h"
 #include "platform/Nl80211WifiName.h"
 #include "platform/QtSettings.h"
+#include "platform/Volumes.h"
 #include "viewer/ViewController.h"
 
 #include <QApplication>
@@ -109,10 +110,12 @@ int main(int argc, char **argv)
     platform::QtSettings settings; // after the application's names, which name its file
     platform::DialogFolderChooser folderChooser;
     platform::DesktopFileBrowser fileBrowser;
+    platform::StorageVolumes volumes;
     ViewerServices services{alerts, *wifiName};
     services.settings = &settings;
     services.folderChooser = &folderChooser;
     services.fileBrowser = &fileBrowser;
+    services.volumes = &volumes;
 
     MainWindow window(services);
     // Alerts raised while the window loads wait until it is on screen.

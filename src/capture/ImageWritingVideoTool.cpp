@@ -145,7 +145,7 @@ void ImageWritingVideoTool::writeCompleteBlock(CompletionCallback callback)
     FinishReportCallback reportCallback;
     if (callback)
         reportCallback = [callback = std::move(callback)](const FinishReport &report) {
-            callback(report.completed ? report.path : QString());
+            callback(report.outcome == RecordingOutcome::Completed ? report.path : QString());
         };
     writeCompleteWithReport(std::move(reportCallback));
 }
@@ -164,15 +164,14 @@ void ImageWritingVideoTool::finishCurrent(FinishReportCallback callback)
     VideoWriterInput *input = videoWriter.get();
     VideoWriterInput::Completion completion;
     if (callback)
-        completion = [input, callback = std::move(callback)](bool completed) {
+        completion = [input, callback = std::move(callback)](RecordingOutcome outcome) {
             // The input calls this from its own worker, so it is alive: it
             // stays in m_finishing until it is done, after this returns.
             FinishReport report;
-            report.completed = completed;
+            report.outcome = outcome;
             report.path = input->path();
             report.keptPath = input->keptPath();
-            report.failure = input->failure();
-            report.removed = input->wasRemoved();
+            report.detail = input->failure();
             callback(report);
         };
     videoWriter->markAsFinished(std::move(completion));
@@ -193,7 +192,10 @@ bool ImageWritingVideoTool::finishAllAndWait(std::chrono::milliseconds timeout)
             input->abort();
         const auto graceDeadline = VideoWriterInput::Clock::now() + kAbortGrace;
         for (const auto &input : m_finishing)
-            input->waitUntilDone(graceDeadline);
+            if (!input->waitUntilDone(graceDeadline))
+                // Still closing its file: it may do so, but its report would
+                // reach objects that the exit is about to destroy.
+                input->dropCompletion();
     }
     reapFinished();
     return allFinished;
@@ -203,6 +205,14 @@ int ImageWritingVideoTool::finishingCount()
 {
     reapFinished();
     return int(m_finishing.size());
+}
+
+qint64 ImageWritingVideoTool::frameMemoryBytes() const
+{
+    qint64 bytes = videoWriter ? videoWriter->frameMemoryBytes() : 0;
+    for (const auto &input : m_finishing)
+        bytes += input->frameMemoryBytes();
+    return bytes;
 }
 
 void ImageWritingVideoTool::reapFinished()

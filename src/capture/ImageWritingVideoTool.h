@@ -39,11 +39,10 @@ public:
     using CompletionCallback = std::function<void(const QString &path)>;
     // How a recording's file ended up.
     struct FinishReport {
-        bool completed = false;
-        QString path;         // the recording's file
-        QString keptPath;     // what holds what was written; empty when nothing was kept
-        QString failure;      // why it did not complete; empty when it did
-        bool removed = false; // the file was removed while it was written
+        RecordingOutcome outcome = RecordingOutcome::NothingKept;
+        QString path;     // the recording's file
+        QString keptPath; // what holds what was written; empty when nothing was kept
+        QString detail;   // why it did not complete, for the user; empty when it did
     };
     using FinishReportCallback = std::function<void(const FinishReport &report)>;
 
@@ -102,8 +101,10 @@ public:
     // For the application's exit: finishes the running recording (without a
     // callback) and waits at most timeout for every recording being finished.
     // What is still not done then is cut short (its file keeps the fragments
-    // written so far) and given a moment more. True when everything finished
-    // in time.
+    // written so far) and given a moment more. A recording not done even then
+    // goes on closing its file in the background, but its callback is never
+    // called: after this returns no worker reaches into the caller's objects.
+    // True when everything finished in time.
     bool finishAllAndWait(std::chrono::milliseconds timeout);
 
     // The current recording, as the last start left it.
@@ -126,6 +127,9 @@ public:
     }
     // Recordings whose finish has not completed yet.
     int finishingCount();
+    // The frame memory (queued frames and spare buffers) that every
+    // recording, running or finishing, still holds.
+    qint64 frameMemoryBytes() const;
 
     static int queueCapacityFor(int width, int height);
 

@@ -51,8 +51,14 @@ VideoFileEncoder::~VideoFileEncoder()
     closeFile();
 }
 
+bool VideoFileEncoder::failedForLackOfSpace() const
+{
+    return m_errorCode == AVERROR(ENOSPC) || m_errorCode == AVERROR(EDQUOT);
+}
+
 bool VideoFileEncoder::fail(const QString &what, int averror)
 {
+    m_errorCode = averror;
     m_error = averror ? QStringLiteral("%1: %2").arg(what, avErrorText(averror)) : what;
     return false;
 }

@@ -60,6 +60,9 @@ public:
     bool finish(Drain drain = Drain::Yes);
 
     const QString &errorString() const { return m_error; }
+    // True when the failure was the volume running out of room (or of the
+    // user's quota).
+    bool failedForLackOfSpace() const;
     bool isOpen() const { return m_fd >= 0; }
 
 private:
@@ -77,6 +80,7 @@ private:
     bool m_headerWritten = false;
     qint64 m_durableBytes = 0; // the file's size after the last complete sync
     QString m_error;
+    int m_errorCode = 0;
 
     // Declared in the order they may be freed in reverse: the muxer goes
     // before its I/O context.

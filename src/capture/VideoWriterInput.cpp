@@ -198,13 +198,14 @@ bool VideoWriterInput::waitUntilDone(Clock::time_point deadline) const
     return m_changed.wait_until(lock, deadline, [this] { return m_done.load(); });
 }
 
-void VideoWriterInput::setFailed(const QString &why)
+void VideoWriterInput::setFailed(const QString &why, bool noSpace)
 {
     {
         std::lock_guard lock(m_mutex);
         if (m_failed)
             return;
         m_failed = true;
+        m_noSpace = noSpace;
         m_failure = why;
         m_queue.clear();
     }
@@ -214,133 +215,210 @@ void VideoWriterInput::setFailed(const QString &why)
 
 void VideoWriterInput::run()
 {
-    bool completed = false;
-    // Whether the file holds frames: a fragment of them made it to the disk,
-    // or the file was closed with its trailer.
-    bool holdsFrames = false;
-    {
-        VideoFileEncoder encoder;
-        if (!encoder.open(m_config.fd, m_config.width, m_config.height, m_config.fps,
-                          m_config.preset.value_or(
-                              EncoderPreset::forFrameSize(m_config.width, m_config.height))))
-            setFailed(encoder.errorString());
+    const Encoded encoded = encodeQueuedFrames(); // the encoder has closed the file
+    report(settleClosedFile(encoded));
+}
 
-        bool warmUp = true;
-        int framesInFragment = 0;
-        Clock::time_point fragmentDeadline;
-        const auto flushFragment = [&] {
-            if (framesInFragment > 0 && !m_failed) {
-                if (!encoder.flushFragment()) {
-                    setFailed(encoder.errorString());
-                } else {
-                    holdsFrames = true;
-                    if (fileWasRemoved()) {
-                        // Writing on would fill a file that no one can reach.
-                        m_removed = true;
-                        setFailed(QStringLiteral("the file was removed while it was written"));
-                    }
+bool VideoWriterInput::takeNextFrame(QueuedFrame &item, bool &warmUp, bool fragmentOpen,
+                                     Clock::time_point fragmentDeadline)
+{
+    std::unique_lock lock(m_mutex);
+    const auto wake = [this] { return !m_queue.empty() || m_finishRequested || m_abort; };
+    while (!wake() && !m_failed && warmUp && m_spareBuffers.size() < mostBuffersInUse()) {
+        // Idle: prepare frame memory here rather than let the main thread
+        // fault it in (for a 3840 x 2160 frame that costs more than the
+        // conversion itself).
+        lock.unlock();
+        warmUp = warmUpSpareBuffer();
+        lock.lock();
+    }
+    if (fragmentOpen) {
+        if (!m_changed.wait_until(lock, fragmentDeadline, wake))
+            return true; // frames stopped coming: the open fragment is due
+    } else {
+        m_changed.wait(lock, wake);
+    }
+    if (m_abort || m_queue.empty())
+        return false;
+    item = std::move(m_queue.front());
+    m_queue.pop_front();
+    lock.unlock();
+    m_changed.notify_all(); // there is room again
+    return true;
+}
+
+VideoWriterInput::Encoded VideoWriterInput::encodeQueuedFrames()
+{
+    Encoded result;
+    VideoFileEncoder encoder;
+    const auto failWith = [&] { setFailed(encoder.errorString(), encoder.failedForLackOfSpace()); };
+    if (!encoder.open(
+            m_config.fd, m_config.width, m_config.height, m_config.fps,
+            m_config.preset.value_or(EncoderPreset::forFrameSize(m_config.width, m_config.height))))
+        failWith();
+
+    bool warmUp = true;
+    int framesInFragment = 0;
+    Clock::time_point fragmentDeadline;
+    const auto flushFragment = [&] {
+        if (framesInFragment > 0 && !m_failed) {
+            if (!encoder.flushFragment()) {
+                failWith();
+            } else {
+                result.holdsFrames = true;
+                if (fileWasRemoved()) {
+                    // Writing on would fill a file that no one can reach.
+                    m_removed = true;
+                    setFailed(QStringLiteral("the file was removed while it was written"));
                 }
             }
-            framesInFragment = 0;
-        };
-
-        for (;;) {
-            QueuedFrame item;
-            {
-                std::unique_lock lock(m_mutex);
-                const auto wake = [this] {
-                    return !m_queue.empty() || m_finishRequested || m_abort;
-                };
-                if (!wake() && !m_failed && warmUp && m_spareBuffers.size() < mostBuffersInUse()) {
-                    // Idle: prepare frame memory here rather than let the
-                    // main thread fault it in (for a 3840 x 2160 frame that
-                    // costs more than the conversion itself).
-                    lock.unlock();
-                    warmUp = warmUpSpareBuffer();
-                    continue;
-                }
-                if (framesInFragment > 0) {
-                    if (!m_changed.wait_until(lock, fragmentDeadline, wake)) {
-                        // Frames stopped coming: do not leave them unwritten.
-                        lock.unlock();
-                        flushFragment();
-                        continue;
-                    }
-                } else {
-                    m_changed.wait(lock, wake);
-                }
-                if (m_abort || m_queue.empty())
-                    break;
-                item = std::move(m_queue.front());
-                m_queue.pop_front();
-            }
-            m_changed.notify_all(); // there is room again
-            if (m_failed)
-                continue;
-
-            if (m_config.frameHook)
-                m_config.frameHook(item.time);
-            if (!encoder.encode(*item.buffer, item.time)) {
-                setFailed(encoder.errorString());
-                continue;
-            }
-            recycle(std::move(item.buffer));
-            if (framesInFragment++ == 0)
-                fragmentDeadline = Clock::now() + kFragmentWallTime;
-            if (framesInFragment >= m_config.fps || Clock::now() >= fragmentDeadline)
-                flushFragment();
         }
+        framesInFragment = 0;
+    };
 
-        if (!m_failed) {
-            // On abort the encoder is not drained; what the muxer has still
-            // goes into the file, which is then closed properly.
-            const auto drain = m_abort ? VideoFileEncoder::Drain::No : VideoFileEncoder::Drain::Yes;
-            if (encoder.finish(drain)) {
-                holdsFrames = true;
-                completed = !m_abort;
-            } else
-                setFailed(encoder.errorString());
+    for (;;) {
+        QueuedFrame item;
+        if (!takeNextFrame(item, warmUp, framesInFragment > 0, fragmentDeadline))
+            break;
+        if (!item.buffer) {
+            flushFragment();
+            continue;
         }
-    } // the encoder closes the file here if finish() did not
+        if (m_failed)
+            continue;
+        if (m_config.frameHook)
+            m_config.frameHook(item.time);
+        if (!encoder.encode(*item.buffer, item.time)) {
+            failWith();
+            continue;
+        }
+        recycle(std::move(item.buffer));
+        if (framesInFragment++ == 0)
+            fragmentDeadline = Clock::now() + kFragmentWallTime;
+        if (framesInFragment >= m_config.fps || Clock::now() >= fragmentDeadline)
+            flushFragment();
+    }
 
+    if (!m_failed) {
+        // On abort the encoder is not drained; what the muxer has still goes
+        // into the file, which is then closed properly.
+        const auto drain = m_abort ? VideoFileEncoder::Drain::No : VideoFileEncoder::Drain::Yes;
+        if (encoder.finish(drain)) {
+            result.holdsFrames = true;
+            result.completed = !m_abort;
+        } else {
+            failWith();
+        }
+    }
+    return result; // the encoder closes the file here if finish() did not
+}
+
+bool VideoWriterInput::removeOwnFile() const
+{
+    // Only the file this recording created: one moved aside meanwhile is
+    // that file no longer, and whatever took its path belongs to someone else.
     const QByteArray path = QFile::encodeName(m_config.path);
+    struct stat atPath = {};
+    struct stat own = {};
+    if (::lstat(path.constData(), &atPath) != 0 || ::fstat(m_probeFd, &own) != 0 ||
+        atPath.st_dev != own.st_dev || atPath.st_ino != own.st_ino)
+        return false;
+    return ::unlink(path.constData()) == 0;
+}
+
+RecordingOutcome VideoWriterInput::settleClosedFile(Encoded encoded)
+{
     QString keptPath;
+    RecordingOutcome outcome = RecordingOutcome::Completed;
     if (fileWasRemoved()) {
         // Removed after the last fragment's look, or before: either way what
         // was written (cut back to whole fragments) goes back to its path.
         m_removed = true;
-        completed = false;
         if (!m_failed)
             setFailed(QStringLiteral("the file was removed while it was written"));
-        if (holdsFrames && restoreRemovedFile())
+        if (encoded.holdsFrames && restoreRemovedFile())
             keptPath = m_config.path;
         platform::log(QStringLiteral("video writer: %1: %2")
                           .arg(m_config.path, keptPath.isEmpty() ? QStringLiteral("lost")
                                                                  : QStringLiteral("restored")));
+        outcome = keptPath.isEmpty() ? RecordingOutcome::FolderRemovedLost
+                                     : RecordingOutcome::FolderRemovedRestored;
     } else {
-        struct stat info = {};
-        const bool exists = ::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode);
+        struct stat own = {};
+        const bool empty = ::fstat(m_probeFd, &own) != 0 || own.st_size == 0;
         // A file the failure left without a frame (cut back to its header, or
         // to nothing) is no capture.
-        if (!completed && exists && (!holdsFrames || info.st_size == 0))
-            ::unlink(path.constData());
-        else if (exists)
+        if (!encoded.completed && (!encoded.holdsFrames || empty))
+            removeOwnFile();
+        else
             keptPath = m_config.path;
+        if (encoded.completed)
+            outcome = RecordingOutcome::Completed;
+        else if (m_noSpace)
+            outcome = RecordingOutcome::NoSpace;
+        else if (keptPath.isEmpty())
+            outcome = RecordingOutcome::NothingKept;
+        else
+            outcome = RecordingOutcome::CutShort;
     }
     {
         std::lock_guard lock(m_mutex);
         m_keptPath = keptPath;
+        if (m_abort && m_failure.isEmpty())
+            m_failure = QStringLiteral("cut short at exit");
     }
+    // The file is complete: its frame memory is of no further use, and the
+    // input may stay around a while until its owner reaps it.
+    releaseFrameMemory();
+    return outcome;
+}
 
+void VideoWriterInput::releaseFrameMemory()
+{
+    std::vector<std::unique_ptr<PixelBuffer>> spares;
+    std::deque<QueuedFrame> queued;
+    {
+        std::lock_guard lock(m_mutex);
+        spares.swap(m_spareBuffers);
+        queued.swap(m_queue);
+    }
+    // Freed here, outside the lock.
+}
+
+qint64 VideoWriterInput::frameMemoryBytes() const
+{
+    std::lock_guard lock(m_mutex);
+    qint64 bytes = 0;
+    for (const auto &buffer : m_spareBuffers)
+        bytes += buffer->byteCount();
+    for (const auto &item : m_queue)
+        bytes += item.buffer->byteCount();
+    return bytes;
+}
+
+void VideoWriterInput::dropCompletion()
+{
+    std::unique_lock lock(m_mutex);
+    m_completionDropped = true;
+    m_completion = {};
+    m_changed.wait(lock, [this] { return !m_inCompletion; });
+}
+
+void VideoWriterInput::report(RecordingOutcome outcome)
+{
     Completion completion;
     {
         std::lock_guard lock(m_mutex);
-        completion = std::move(m_completion);
+        if (!m_completionDropped) {
+            completion = std::move(m_completion);
+            m_inCompletion = bool(completion);
+        }
     }
     if (completion)
-        completion(completed);
+        completion(outcome);
     {
         std::lock_guard lock(m_mutex);
+        m_inCompletion = false;
         m_done = true;
     }
     m_changed.notify_all();

@@ -3,6 +3,7 @@
 #include "capture/EncoderPreset.h"
 #include "capture/MediaTime.h"
 #include "capture/PixelBuffer.h"
+#include "capture/RecordingOutcome.h"
 
 #include <QString>
 
@@ -30,12 +31,14 @@
 // Frame memory is recycled: encoded buffers go back to a spare list that the
 // feeding thread draws the next frames into, and the idle worker fills that
 // list up front. A recording holds at most queue capacity + 2 buffers (six
-// 33 MB buffers at 3840 x 2160), released when it finishes.
+// 33 MB buffers at 3840 x 2160), released as soon as its file is complete,
+// before the completion runs.
 //
 // The file descriptor is taken over in the constructor; the file must be new
 // and empty, open for reading and writing. A file that ends up without a
-// frame after a failure is removed again. The destructor aborts a worker that
-// is still running (see abort()) and joins it.
+// frame after a failure is removed again, but only if the path still names
+// that same file: whatever took its place meanwhile is left alone. The destructor aborts a worker
+// that is still running (see abort()) and joins it.
 //
 // A file removed while it is written (its folder deleted, say) lives on only
 // as long as it is open. The worker looks after every fragment: a removed
@@ -45,9 +48,8 @@ class VideoWriterInput
 {
 public:
     using Clock = std::chrono::steady_clock;
-    // Called on the worker thread when the file is closed: true when every
-    // queued frame is in the file and the file is complete.
-    using Completion = std::function<void(bool completed)>;
+    // Called on the worker thread when the file is closed, with how it ended.
+    using Completion = std::function<void(RecordingOutcome outcome)>;
     // Called on the worker thread before each frame is encoded, with the
     // frame's time. Lets a caller pace or observe the worker.
     using FrameHook = std::function<void(MediaTime)>;
@@ -93,14 +95,20 @@ public:
     // Once the file is closed (in the completion and later): the path that
     // holds what was written, or empty when nothing was kept.
     QString keptPath() const;
+    // The bytes of frame memory the input holds: queued frames and spares.
+    qint64 frameMemoryBytes() const;
 
     // No more frames: the worker finishes the file and then calls completion.
     // Only the first call counts.
     void markAsFinished(Completion completion);
     // Finish as fast as possible: queued frames are dropped, frames inside
     // the encoder are not drained, the file is closed with what it has. The
-    // completion (if one was given) reports false.
+    // completion (if one was given) reports CutShort.
     void abort();
+    // The completion is not called from now on. Returns once a call already
+    // under way has returned, so that afterwards the worker no longer reaches
+    // anything the completion refers to. The file is still closed as usual.
+    void dropCompletion();
 
     // True once the worker has closed the file and called the completion.
     bool isDone() const { return m_done.load(); }
@@ -114,8 +122,25 @@ private:
         MediaTime time;
     };
 
+    // What the encoding loop leaves for settling the file.
+    struct Encoded {
+        bool completed = false;
+        bool holdsFrames = false; // a fragment, or the whole file, reached the disk
+    };
+
     void run();
-    void setFailed(const QString &why);
+    Encoded encodeQueuedFrames();
+    // Blocks until a frame is due (false: the loop ends) or, with a fragment
+    // open past its deadline, until it is time to flush (frame left empty).
+    bool takeNextFrame(QueuedFrame &item, bool &warmUp, bool fragmentOpen,
+                       Clock::time_point fragmentDeadline);
+    // After the encoder has closed the file: restores a removed file,
+    // removes one that kept no frame, and says how the recording ended.
+    RecordingOutcome settleClosedFile(Encoded encoded);
+    bool removeOwnFile() const;
+    void releaseFrameMemory();
+    void report(RecordingOutcome outcome);
+    void setFailed(const QString &why, bool noSpace = false);
     bool fileWasRemoved() const;
     // Copies the removed file's bytes back to its path; true when done.
     bool restoreRemovedFile() const;
@@ -136,6 +161,8 @@ private:
     std::vector<std::unique_ptr<PixelBuffer>> m_spareBuffers;
     bool m_finishRequested = false;
     Completion m_completion;
+    bool m_completionDropped = false;
+    bool m_inCompletion = false;
     QString m_failure;
     QString m_keptPath;
 
@@ -143,6 +170,7 @@ private:
     std::atomic<bool> m_abort{false};
     std::atomic<bool> m_done{false};
     std::atomic<bool> m_removed{false};
+    std::atomic<bool> m_noSpace{false};
 
     std::thread m_worker; // last: starts once everything above exists
 };

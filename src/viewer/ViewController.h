@@ -91,12 +91,18 @@ public:
     // "<save folder>/<timestamp>.jpg" in photo mode, ".mp4" in every other.
     // Nothing while no save folder is set: the capture must be skipped.
     std::optional<QString> getWritePath() const;
+    // FAT, exFAT and NTFS volumes refuse ':' in names; captures there are
+    // named with '-' in its place.
+    enum class CaptureNames { WithColons = 1, WithoutColons };
     // The same for a given moment and mode, for callers that fix the time.
     static std::optional<QString> capturePath(const QString &folder, const QDateTime &localTime,
-                                              qint64 cameraStyleType);
+                                              qint64 cameraStyleType,
+                                              CaptureNames names = CaptureNames::WithColons);
     // "yyyy-MM-dd-HH:mm:ss.zzz" of the local time: always 23 characters for
     // the years 0001 to 9999.
     static QString captureTimestamp(const QDateTime &localTime);
+    // How captures in folder are named, by its volume's file-system type.
+    CaptureNames captureNamesFor(const QString &folder) const;
     static constexpr std::chrono::milliseconds kSaveFolderPromptDelay{1000};
 
     // MARK: - ViewController_Frames.cpp: what is done with each frame
@@ -177,6 +183,19 @@ public:
     platform::ScheduledTimer *timer() const { return m_timer.get(); }
     platform::ScheduledTimer *timeLapseGetImgTimer() const { return m_timeLapseGetImgTimer.get(); }
 
+    // MARK: - ViewController_DiskGuard.cpp: room on the save folder's volume
+    // Free space a capture never eats into: below it nothing starts, and a
+    // recording is finished before it is reached.
+    static constexpr qint64 kDiskMarginBytes = 256LL * 1024 * 1024;
+    // The recording's time left shows next to the clock below this.
+    static constexpr int kTimeLeftShownBelowSeconds = 5 * 60;
+    // A recording is finished once no more than this much of it fits above
+    // the margin: the clock looks once a second, and finishing writes a little.
+    static constexpr int kDiskStopAheadSeconds = 5;
+    // True when the save folder's volume has more than the margin free, or
+    // cannot tell; otherwise shows why nothing is captured.
+    bool hasRoomForCapture();
+
     // MARK: - ViewController_Controls.cpp: camera settings
     // Actions of the window's controls, each given the control that sent it.
     // Buttons are read after their click has flipped them; sliders after
@@ -234,6 +253,12 @@ private:
     bool m_isDisconnect = false;
     std::unique_ptr<platform::ScheduledTimer> m_tipsLabTimer;
     QPointer<QPropertyAnimation> m_tipsLabAnimation; // on the label's opacity effect
+
+    // MARK: - ViewController_DiskGuard.cpp
+    // At a tick of the recording clock: the clock's text, with the time left
+    // when it is short. Finishes the recording when the disk is nearly full
+    // (and then returns nothing).
+    std::optional<QString> checkDiskWhileRecording(const QString &clock);
 
     // MARK: - ViewController_SaveLocation.cpp
     void showSaveFolder();

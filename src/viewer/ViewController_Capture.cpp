@@ -31,6 +31,11 @@ const QString kFolderRemovedKept =
                    "until then was saved again at:\n%1");
 const QString kFolderRemovedLost = QStringLiteral(
     "The save folder was removed during the recording, and the recording could not be kept:\n%1");
+const QString kDiskFullKept =
+    QStringLiteral("The disk is full, so the recording stopped. It plays up to the moment the "
+                   "disk filled:\n%1");
+const QString kDiskFullLost =
+    QStringLiteral("The disk is full, and the recording could not be kept:\n%1");
 const QString kWriteFailed =
     QStringLiteral("The recording stopped: its file could not be written.");
 
@@ -59,15 +64,26 @@ QString idleImage(qint64 cameraStyleType)
     }
 }
 
-// What the user learns of a recording whose file did not complete.
+// What the user learns of how a recording ended; empty when its file is
+// complete and there is nothing to say.
 QString notCompletedText(const ImageWritingVideoTool::FinishReport &report)
 {
-    if (report.removed)
-        return report.keptPath.isEmpty() ? kFolderRemovedLost.arg(report.path)
-                                         : kFolderRemovedKept.arg(report.keptPath);
-    if (!report.keptPath.isEmpty() && !report.failure.isEmpty())
-        return kCutShort.arg(report.failure, report.keptPath);
-    return kNotCompleted.arg(report.path);
+    switch (report.outcome) {
+    case RecordingOutcome::Completed:
+        return {};
+    case RecordingOutcome::CutShort:
+        return kCutShort.arg(report.detail, report.keptPath);
+    case RecordingOutcome::NoSpace:
+        return report.keptPath.isEmpty() ? kDiskFullLost.arg(report.path)
+                                         : kDiskFullKept.arg(report.keptPath);
+    case RecordingOutcome::FolderRemovedRestored:
+        return kFolderRemovedKept.arg(report.keptPath);
+    case RecordingOutcome::FolderRemovedLost:
+        return kFolderRemovedLost.arg(report.path);
+    case RecordingOutcome::NothingKept:
+        return kNotCompleted.arg(report.path);
+    }
+    return kNotCompleted.arg(report.path); // no such outcome; said as plainly as possible
 }
 
 QString clockText(int seconds)
@@ -122,7 +138,8 @@ void ViewController::clickPhotoBtn(QObject *)
         break;
     case kPhotoMode:
         // The next frame is saved (ViewController_FrameCapture.cpp).
-        m_isSnapshot = true;
+        if (hasRoomForCapture())
+            m_isSnapshot = true;
         break;
     default:
         break;
@@ -138,7 +155,7 @@ void ViewController::startCapture()
     }
     // No save folder: nothing starts; the prompt for one is on its way.
     const std::optional<QString> path = getWritePath();
-    if (!path)
+    if (!path || !hasRoomForCapture())
         return;
     // The writer first: a recording that cannot be written never shows as
     // running.
@@ -194,8 +211,9 @@ void ViewController::updateProgress()
 {
     if (m_recordTime < kRecordingLimitSeconds) {
         ++m_recordTime;
-        if (m_outlets.timeLab)
-            m_outlets.timeLab->setText(clockText(m_recordTime));
+        const std::optional<QString> text = checkDiskWhileRecording(clockText(m_recordTime));
+        if (text && m_outlets.timeLab)
+            m_outlets.timeLab->setText(*text);
         return;
     }
     // The tick after the hour was reached.
@@ -263,7 +281,7 @@ void ViewController::stopRecording()
     const QPointer<ViewController> self(this);
     ImageWritingVideoTool::shareInstance().writeCompleteWithReport(
         [self](const ImageWritingVideoTool::FinishReport &report) {
-            if (report.completed) {
+            if (report.outcome == RecordingOutcome::Completed) {
                 platform::log(QStringLiteral("stopRecording1"));
                 return;
             }

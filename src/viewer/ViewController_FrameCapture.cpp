@@ -25,8 +25,8 @@ ViewController::FrameStep ViewController::frameCaptureStep(const QImage &image, 
         m_isSnapshot = false;
         // Named and encoded as the photo it was asked for, a ".jpg", even if
         // the mode changed between the press and this frame.
-        const std::optional<QString> path =
-            capturePath(m_filePathStr, QDateTime::currentDateTime(), kPhotoMode);
+        const std::optional<QString> path = capturePath(m_filePathStr, QDateTime::currentDateTime(),
+                                                        kPhotoMode, captureNamesFor(m_filePathStr));
         // Without a folder the prompt for one says enough.
         if (!path)
             return FrameStep::Continue;

@@ -5,6 +5,7 @@
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/Settings.h"
+#include "platform/Volumes.h"
 #include "util/ZUFileManager.h"
 #include "viewer/Tool.h"
 
@@ -170,17 +171,34 @@ void ViewController::clickOpenFileBtn(QObject *)
 
 std::optional<QString> ViewController::getWritePath() const
 {
-    return capturePath(m_filePathStr, QDateTime::currentDateTime(), m_cameraStyleType);
+    return capturePath(m_filePathStr, QDateTime::currentDateTime(), m_cameraStyleType,
+                       captureNamesFor(m_filePathStr));
 }
 
 std::optional<QString> ViewController::capturePath(const QString &folder,
                                                    const QDateTime &localTime,
-                                                   qint64 cameraStyleType)
+                                                   qint64 cameraStyleType, CaptureNames names)
 {
     if (folder.isEmpty())
         return std::nullopt;
     const QLatin1StringView extension(cameraStyleType == 0 ? ".jpg" : ".mp4");
-    return folder + QLatin1Char('/') + captureTimestamp(localTime) + extension;
+    QString name = captureTimestamp(localTime);
+    if (names == CaptureNames::WithoutColons)
+        name.replace(QLatin1Char(':'), QLatin1Char('-'));
+    return folder + QLatin1Char('/') + name + extension;
+}
+
+ViewController::CaptureNames ViewController::captureNamesFor(const QString &folder) const
+{
+    if (!m_services.volumes || folder.isEmpty())
+        return CaptureNames::WithColons;
+    // The Windows file systems, through whichever driver mounts them.
+    static const QStringList kWithoutColons{QStringLiteral("vfat"), QStringLiteral("exfat"),
+                                            QStringLiteral("ntfs"), QStringLiteral("ntfs3"),
+                                            QStringLiteral("fuseblk")};
+    return kWithoutColons.contains(m_services.volumes->fileSystemType(folder))
+               ? CaptureNames::WithoutColons
+               : CaptureNames::WithColons;
 }
 
 QString ViewController::captureTimestamp(const QDateTime &localTime)

@@ -7,6 +7,7 @@ class WifiName;
 class Settings;
 class FolderChooser;
 class FileBrowser;
+class Volumes;
 } // namespace platform
 
 // The platform services the viewer's controller asks for. Whoever creates
@@ -22,4 +23,8 @@ struct ViewerServices {
     platform::Settings *settings = nullptr;           // the remembered save folder
     platform::FolderChooser *folderChooser = nullptr; // choosing it
     platform::FileBrowser *fileBrowser = nullptr;     // showing it
+    // The save folder's volume: its free space, which guards every capture,
+    // and its kind, which decides how captures are named. Null: no guard,
+    // names as on any Linux file system.
+    platform::Volumes *volumes = nullptr;
 };

@@ -47,9 +47,12 @@ private Q_SLOTS:
         const int frames = 2 * fps + 3;
         QVERIFY(writeFrames(tool, frames, source));
         QCOMPARE(tool.presentTime(), (MediaTime{frames - 1, fps}));
+        QVERIFY(tool.frameMemoryBytes() > 0);
         const Report report = finish(tool)();
-        QVERIFY(report.completed);
+        QCOMPARE(report.outcome, RecordingOutcome::Completed);
         QCOMPARE(report.path, path);
+        // A complete file needs no frame memory, even before anything reaps it.
+        QCOMPARE(tool.frameMemoryBytes(), 0);
 
         const Mp4Contents mp4 = readMp4(path, true);
         QCOMPARE(mp4.codecName, QStringLiteral("h264"));
@@ -122,15 +125,17 @@ private Q_SLOTS:
         QCOMPARE(tool.presentTime(), (MediaTime{2, 20}));
 
         // The exit stops waiting for the stuck worker and cuts the file short:
-        // the frame in the encoder is kept, the queued ones are not.
-        const auto report = finish(tool);
+        // the frame in the encoder is kept, the queued ones are not. The
+        // worker closes the file once it can, but never reports any more: by
+        // then the objects its report would reach may be gone.
+        std::atomic<int> reports = 0;
+        tool.writeCompleteWithReport([&](const Report &) { ++reports; });
         QVERIFY(!tool.finishAllAndWait(50ms));
         closed.unlock();
-        QVERIFY(!report().completed);
-        QCOMPARE(report().keptPath, file(QStringLiteral("held")));
-        const Mp4Contents mp4 = readMp4(report().keptPath, true);
-        QVERIFY(mp4.plays(20) && mp4.pts.size() == 1);
         QTRY_COMPARE(tool.finishingCount(), 0);
+        QCOMPARE(reports.load(), 0);
+        const Mp4Contents mp4 = readMp4(file(QStringLiteral("held")), true);
+        QVERIFY(mp4.plays(20) && mp4.pts.size() == 1);
     }
 
     void fragmentsReachTheDiskAsTheyAreCut()
@@ -152,7 +157,7 @@ private Q_SLOTS:
         // to the disk by the clock, as no more come.
         QVERIFY(writeFrames(tool, 45, QSize(160, 120)));
         QTRY_COMPARE_WITH_TIMEOUT(int(readMp4(path).pts.size()), 45, 10000);
-        QVERIFY(finish(tool)().completed);
+        QCOMPARE(finish(tool)().outcome, RecordingOutcome::Completed);
 
         // Each fragment was on the disk before the next one was begun, and so
         // was the complete file.
@@ -191,7 +196,9 @@ private Q_SLOTS:
 
         // What was written goes back to its path, unless something else is there.
         const Report report = finish(tool)();
-        QVERIFY(report.removed && !report.completed && !report.failure.isEmpty());
+        QCOMPARE(report.outcome, newcomer.isNull() ? RecordingOutcome::FolderRemovedRestored
+                                                   : RecordingOutcome::FolderRemovedLost);
+        QVERIFY(!report.detail.isEmpty());
         QCOMPARE(report.keptPath, newcomer.isNull() ? path : QString());
         QVERIFY(newcomer.isNull() ? readMp4(path, true).plays(20)
                                   : other.open(QIODevice::ReadOnly) && other.readAll() == "other");
@@ -199,18 +206,47 @@ private Q_SLOTS:
 
     void failedWrite_data()
     {
-        QTest::addColumn<int>("roomBytes"); // left on the disk
-        QTest::addColumn<bool>("keeps");    // a fragment or more
-        QTest::newRow("no room for the header") << 100 << false;
-        QTest::newRow("room for a few fragments") << 120 * 1024 << true;
+        QTest::addColumn<int>("roomBytes");  // left under a file-size limit; 0: no limit
+        QTest::addColumn<int>("fullAtSync"); // the sync that meets a full disk (the header's is
+                                             // the first); 0: none
+        QTest::addColumn<bool>("replaced");  // then moved aside, another file put at its path
+        QTest::addColumn<int>("keptFrames"); // -1: nothing kept; 0: a fragment or more
+        QTest::addColumn<int>("outcome");
+        const auto row = [](const char *name, int room, int sync, bool replaced, int kept,
+                            RecordingOutcome outcome) {
+            QTest::newRow(name) << room << sync << replaced << kept << int(outcome);
+        };
+        row("no room for the header", 100, 0, false, -1, RecordingOutcome::NothingKept);
+        row("room for a few fragments", 120 * 1024, 0, false, 0, RecordingOutcome::CutShort);
+        row("full at the header", 0, 1, false, -1, RecordingOutcome::NoSpace);
+        row("full at the header, another file at its path by then", 0, 1, true, -1,
+            RecordingOutcome::NoSpace);
+        row("full at the second fragment", 0, 3, false, 20, RecordingOutcome::NoSpace);
     }
     void failedWrite()
     {
         QFETCH(int, roomBytes);
-        QFETCH(bool, keeps);
-        const auto lift = qScopeGuard(limitFileSize(rlim_t(roomBytes)));
-        ImageWritingVideoTool tool;
+        QFETCH(int, fullAtSync);
+        QFETCH(bool, replaced);
+        QFETCH(int, keptFrames);
+        QFETCH(int, outcome);
         const QString path = file(QTest::currentDataTag());
+        const auto lift =
+            qScopeGuard(limitFileSize(roomBytes > 0 ? rlim_t(roomBytes) : RLIM_INFINITY));
+        std::atomic<int> syncs = 0;
+        platform::filesync::setHookForTests([&](int fd) {
+            if (fullAtSync == 0 || ++syncs < fullAtSync)
+                return ::fdatasync(fd);
+            if (replaced && syncs == fullAtSync) {
+                QFile::rename(path, path + QStringLiteral(".aside"));
+                QFile newcomer(path);
+                newcomer.open(QIODevice::WriteOnly) && newcomer.write("other");
+            }
+            errno = ENOSPC;
+            return -1;
+        });
+        const auto unhook = qScopeGuard([] { platform::filesync::setHookForTests({}); });
+        ImageWritingVideoTool tool;
         tool.writePath(path, QSizeF(640, 480), 20, {});
         int accepted = 0; // until the writer takes no more for good
         for (int seed = 0; !tool.hasFailed() && seed < 5000; ++seed) {
@@ -218,15 +254,20 @@ private Q_SLOTS:
             std::this_thread::sleep_for(2ms);
         }
         const Report report = finish(tool)();
-        QVERIFY(!report.completed && !report.failure.isEmpty());
-        // A file without a frame is removed; otherwise it is cut back to its last
+        QCOMPARE(int(report.outcome), outcome);
+        QVERIFY(!report.detail.isEmpty());
+        // A file without a frame is removed, but only the recording's own:
+        // what took its path stays. Otherwise the file is cut back to its last
         // whole fragment, which plays.
-        QCOMPARE(report.keptPath, keeps ? path : QString());
-        QCOMPARE(QFileInfo::exists(path), keeps);
-        QVERIFY(QFileInfo(path).size() <= roomBytes);
+        QCOMPARE(report.keptPath, keptFrames < 0 ? QString() : path);
+        QFile there(path);
+        QCOMPARE(there.exists(), keptFrames >= 0 || replaced);
+        QVERIFY(!replaced || (there.open(QIODevice::ReadOnly) && there.readAll() == "other"));
+        QVERIFY(roomBytes == 0 || there.size() <= roomBytes);
         const Mp4Contents mp4 = readMp4(path, true);
         const int kept = int(mp4.pts.size());
-        QVERIFY2(!keeps || (mp4.plays(20) && kept >= 20 && kept < accepted),
+        QVERIFY2(keptFrames < 0 || (mp4.plays(20) && kept >= 20 && kept < accepted &&
+                                    (keptFrames == 0 || kept == keptFrames)),
                  qPrintable(QStringLiteral("%1 of %2").arg(kept).arg(accepted)));
     }
 };

@@ -9,9 +9,11 @@
 #include "platform/PreviewView.h"
 #include "platform/QtSettings.h"
 #include "platform/ScheduledTimer.h"
+#include "platform/Volumes.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -25,6 +27,7 @@
 #include <linux/nl80211.h>
 
 #include <cstdio>
+#include <sys/statvfs.h>
 
 namespace
 {
@@ -214,6 +217,33 @@ private Q_SLOTS:
         QVERIFY(child.waitForFinished(60000));
         QCOMPARE(child.exitStatus(), base.isEmpty() ? QProcess::CrashExit : QProcess::NormalExit);
         QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()), base);
+    }
+
+    // The save folder's volume: free space as statvfs counts it for a user
+    // (the administrator's reserve left out), the kernel's name of its file
+    // system (not checked where null), and nothing for no folder.
+    void volumes_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("type");
+        QTest::newRow("memory file system")
+            << QStringLiteral("/dev/shm") << QStringLiteral("tmpfs");
+        QTest::newRow("temporary folder") << QDir::tempPath() << QString();
+        QTest::newRow("no such folder") << QStringLiteral("/nonexistent/orbilens") << QString("");
+    }
+    void volumes()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, type);
+        StorageVolumes volumes;
+        QVERIFY(type.isNull() || volumes.fileSystemType(folder) == type);
+        struct statvfs info = {};
+        const std::optional<qint64> free = volumes.bytesAvailable(folder);
+        if (::statvfs(QFile::encodeName(folder).constData(), &info) != 0)
+            QCOMPARE(free, std::nullopt);
+        else // other programs write meanwhile: within a megabyte
+            QVERIFY(free &&
+                    qAbs(*free - qint64(info.f_bavail) * qint64(info.f_frsize)) < (1 << 20));
     }
 };
 

@@ -5,6 +5,7 @@
 #include "platform/FixedWifiName.h"
 #include "platform/FolderChooser.h"
 #include "platform/Settings.h"
+#include "platform/Volumes.h"
 #include "viewer/ViewerServices.h"
 
 #include <QHash>
@@ -127,6 +128,20 @@ private:
     QList<Request> m_requests;
 };
 
+// A volume of the test's choosing: roomy and ext4 until told otherwise.
+class FakeVolumes final : public platform::Volumes
+{
+public:
+    std::optional<qint64> bytesAvailable(const QString &) override { return m_free; }
+    QString fileSystemType(const QString &) override { return m_type; }
+    void setBytesAvailable(std::optional<qint64> bytes) { m_free = bytes; }
+    void setFileSystemType(const QString &type) { m_type = type; }
+
+private:
+    std::optional<qint64> m_free = qint64(1) << 40;
+    QString m_type = QStringLiteral("ext4");
+};
+
 // The viewer's services as fakes. By default the computer is on the box's
 // network and a fresh temporary save folder is stored, so start-up stays
 // quiet; NoneStored starts with an empty store, as on a first start. Keep it
@@ -146,9 +161,10 @@ struct ViewerFakes {
     MemorySettings settings;
     ScriptedFolderChooser folderChooser;
     RecordingFileBrowser fileBrowser;
+    FakeVolumes volumes;
 
     ViewerServices services()
     {
-        return ViewerServices{alerts, wifiName, &settings, &folderChooser, &fileBrowser};
+        return ViewerServices{alerts, wifiName, &settings, &folderChooser, &fileBrowser, &volumes};
     }
 };

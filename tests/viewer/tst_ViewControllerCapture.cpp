@@ -3,17 +3,79 @@
 // are fired by hand, and recordings are read back with libavformat.
 
 #include "capture/Mp4Reader.h"
+#include "platform/FileSync.h"
 #include "support/LoopbackServer.h"
 #include "support/WindowRig.h"
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 namespace
 {
 const QString kSaved = QStringLiteral("Saved successfully");
 const QString kDisconnected = QStringLiteral("Disconnected. Please reconnect.");
 const QString kPrompt = QStringLiteral("Please select the file save location.");
+} // namespace
+
+namespace
+{
+// Runs the steps of a table row through the window, each as a user or the
+// stream would do it.
+void runSteps(WindowRig &rig, LoopbackServer &box, const QString &steps)
+{
+    ImageWritingVideoTool &writer = ImageWritingVideoTool::shareInstance();
+    QSize size(320, 240);
+    int seed = 0;
+    for (const QString &step : steps.split(QLatin1Char(' '))) {
+        const QString arg = step.section(QLatin1Char(':'), 1);
+        if (step.startsWith(QLatin1String("frame"))) {
+            if (!arg.isEmpty())
+                size = QSize(arg.section(QLatin1Char('x'), 0, 0).toInt(),
+                             arg.section(QLatin1Char('x'), 1).toInt());
+            rig.frame(size, ++seed);
+            QTest::qWait(20); // room in the writer's queue
+        } else if (step == QLatin1String("press")) {
+            rig.press();
+        } else if (step.startsWith(QLatin1String("mode:"))) {
+            rig.chooseMode(arg);
+        } else if (step == QLatin1String("tick") || step == QLatin1String("sample")) {
+            auto *timer =
+                step == QLatin1String("tick") ? rig.c().timer() : rig.c().timeLapseGetImgTimer();
+            QVERIFY(timer);
+            timer->fire();
+        } else if (step.startsWith(QLatin1String("clock:"))) {
+            rig.c().setRecordTime(arg.toInt());
+        } else if (step == QLatin1String("rm")) {
+            QVERIFY(QFile::remove(rig.path(rig.files(QStringLiteral("*.mp4")).value(0))));
+        } else if (step == QLatin1String("lose")) {
+            box.closeAll();
+            QTRY_VERIFY(rig.c().isDisconnect());
+        } else if (step.startsWith(QLatin1String("free:"))) {
+            rig.fakes.volumes.setBytesAvailable(arg.toLongLong() * 1024 * 1024);
+        } else if (step.startsWith(QLatin1String("left:"))) {
+            // Free space for arg seconds more of the file's mean growth, as
+            // the next tick of the clock will measure it.
+            const qint64 size = QFileInfo(writer.writePath()).size();
+            rig.fakes.volumes.setBytesAvailable(ViewController::kDiskMarginBytes +
+                                                size * arg.toInt() / (rig.c().recordTime() + 1));
+        } else if (step == QLatin1String("settle")) { // every frame written is in the file
+            QTRY_COMPARE_WITH_TIMEOUT(int(readMp4(writer.writePath()).pts.size()), writer.frame(),
+                                      5000);
+        } else if (step.startsWith(QLatin1String("fs:"))) {
+            rig.fakes.volumes.setFileSystemType(arg);
+        } else if (step == QLatin1String("failed")) {
+            QTRY_VERIFY(writer.hasFailed());
+        } else if (step == QLatin1String("full")) {
+            platform::filesync::setHookForTests([](int) {
+                errno = ENOSPC;
+                return -1;
+            });
+        } else if (step != QLatin1String("nofolder")) {
+            QFAIL(qPrintable(step));
+        }
+    }
+}
 } // namespace
 
 class tst_ViewControllerCapture : public QObject
@@ -24,6 +86,8 @@ private Q_SLOTS:
     void captureButton();
     void saveLocation_data();
     void saveLocation();
+    void diskGuard_data();
+    void diskGuard();
 };
 
 void tst_ViewControllerCapture::captureButton_data()
@@ -83,36 +147,9 @@ void tst_ViewControllerCapture::captureButton()
                       : ViewerFakes::Store::SaveFolderStored);
     QVERIFY(rig.open(box.baseUrl()));
     QTRY_COMPARE(box.requestLines().size(), 1);
-    QSize size(320, 240);
-    int seed = 0;
-    for (const QString &step : steps.split(QLatin1Char(' '))) {
-        const QString arg = step.section(QLatin1Char(':'), 1);
-        if (step.startsWith(QLatin1String("frame"))) {
-            if (!arg.isEmpty())
-                size = QSize(arg.section(QLatin1Char('x'), 0, 0).toInt(),
-                             arg.section(QLatin1Char('x'), 1).toInt());
-            rig.frame(size, ++seed);
-            QTest::qWait(20); // room in the writer's queue
-        } else if (step == QLatin1String("press")) {
-            rig.press();
-        } else if (step.startsWith(QLatin1String("mode:"))) {
-            rig.chooseMode(arg);
-        } else if (step == QLatin1String("tick") || step == QLatin1String("sample")) {
-            auto *timer =
-                step == QLatin1String("tick") ? rig.c().timer() : rig.c().timeLapseGetImgTimer();
-            QVERIFY(timer);
-            timer->fire();
-        } else if (step.startsWith(QLatin1String("clock:"))) {
-            rig.c().setRecordTime(arg.toInt());
-        } else if (step == QLatin1String("rm")) {
-            QVERIFY(QFile::remove(rig.path(rig.files(QStringLiteral("*.mp4")).value(0))));
-        } else if (step == QLatin1String("lose")) {
-            box.closeAll();
-            QTRY_VERIFY(rig.c().isDisconnect());
-        } else if (step != QLatin1String("nofolder")) {
-            QFAIL(qPrintable(step));
-        }
-    }
+    runSteps(rig, box, steps);
+    if (QTest::currentTestFailed())
+        return;
     QCOMPARE(rig.c().isVideo(), recording);
     QCOMPARE(rig.form().timeLab->isVisible(), recording);
     QCOMPARE(rig.notice(), notice);
@@ -220,6 +257,90 @@ void tst_ViewControllerCapture::saveLocation()
     QCOMPARE(rig.fakes.fileBrowser.requests(), requests);
     if (answer == QLatin1String("picked"))
         QVERIFY(QFileInfo(made).isDir());
+}
+
+void tst_ViewControllerCapture::diskGuard_data()
+{
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<bool>("recording");
+    // The clock's text once the steps are done, a pattern: the real clock
+    // may tick while a file settles.
+    QTest::addColumn<QString>("clock");
+    QTest::addColumn<QString>("notice");
+    QTest::addColumn<QStringList>("files"); // the names' patterns, sorted
+    QTest::addColumn<QStringList>("alerts");
+    const QString photo = QStringLiteral(R"(\d{4}-\d\d-\d\d-\d\d:\d\d:\d\d\.\d{3}\.jpg)");
+    const QString video = QString(photo).replace(QLatin1String("jpg"), QLatin1String("mp4"));
+    const QString lowSpace =
+        QStringLiteral("Not enough free space in the save folder: at least 256 MB must stay free.");
+    const QString stopped =
+        QStringLiteral("The disk is almost full: the recording was stopped and saved.");
+    const auto row = [](const char *name, const char *steps, bool recording, const char *clock,
+                        const QString &notice, const QStringList &files,
+                        const QStringList &alerts = {}) {
+        QTest::newRow(name) << QString(steps) << recording << QString(clock) << notice << files
+                            << alerts;
+    };
+    row("a photo below the margin is refused", "free:255 frame press frame", false, "00:00",
+        lowSpace, {});
+    row("a photo at the margin is taken", "free:256 frame press frame", false, "00:00", kSaved,
+        {photo});
+    row("a recording below the margin is refused", "free:255 frame mode:Video press", false,
+        "00:00", lowSpace, {});
+    row("five minutes left: only the clock",
+        "frame mode:Video press frame frame settle left:300 tick", true, R"(\d\d:\d\d)", "",
+        {video});
+    row("under five minutes the time left shows",
+        "frame mode:Video press frame frame settle left:299 tick", true,
+        R"(\d\d:\d\d \x{b7} 4:59 left)", "", {video});
+    row("room for a little more: recording on",
+        "frame mode:Video press frame frame settle left:6 tick", true,
+        R"(\d\d:\d\d \x{b7} 0:06 left)", "", {video});
+    row("the recording ends before the margin is reached",
+        "frame mode:Video press frame frame settle left:5 tick", false, "00:00", stopped, {video});
+    row("a memory card gets names without colons",
+        "fs:vfat frame press frame mode:Video press frame press", false, "00:00", kSaved,
+        {QString(photo).replace(QLatin1Char(':'), QLatin1Char('-')),
+         QString(video).replace(QLatin1Char(':'), QLatin1Char('-'))});
+    row("an NTFS volume mounted through FUSE too", "fs:fuseblk frame press frame", false, "00:00",
+        kSaved, {QString(photo).replace(QLatin1Char(':'), QLatin1Char('-'))});
+    row("a full disk has its own message", "frame mode:Video full press failed frame", false,
+        "00:00", QStringLiteral("The recording stopped: its file could not be written."), {},
+        {QStringLiteral("The disk is full, and the recording could not be kept:\n$rec")});
+}
+
+void tst_ViewControllerCapture::diskGuard()
+{
+    QFETCH(QString, steps);
+    QFETCH(bool, recording);
+    QFETCH(QString, clock);
+    QFETCH(QString, notice);
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, alerts);
+    const auto unhook = qScopeGuard([] { platform::filesync::setHookForTests({}); });
+    LoopbackServer box([](QTcpSocket *, const QByteArray &) {});
+    WindowRig rig;
+    QVERIFY(rig.open(box.baseUrl()));
+    runSteps(rig, box, steps);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(rig.c().isVideo(), recording);
+    QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(clock))
+                 .match(rig.form().timeLab->text())
+                 .hasMatch(),
+             qPrintable(rig.form().timeLab->text()));
+    QCOMPARE(rig.notice(), notice);
+    QVERIFY(ImageWritingVideoTool::shareInstance().finishAllAndWait(std::chrono::seconds(20)));
+    const QStringList there = rig.files(QStringLiteral("*"));
+    QCOMPARE(there.size(), files.size());
+    for (qsizetype i = 0; i < files.size(); ++i)
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(files[i]))
+                     .match(there[i])
+                     .hasMatch(),
+                 qPrintable(there[i]));
+    alerts.replaceInStrings(QStringLiteral("$rec"),
+                            ImageWritingVideoTool::shareInstance().writePath());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.fakes.alerts.informativeTexts(), alerts, 5000);
 }
 
 QTEST_MAIN(tst_ViewControllerCapture)
