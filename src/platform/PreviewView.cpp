@@ -23,6 +23,21 @@ void PreviewView::setImage(const QImage &image)
     repaint();
 }
 
+void PreviewView::setAids(const PreviewAids &aids)
+{
+    if (aids == m_aids)
+        return;
+    m_aids = aids;
+    update();
+}
+
+void PreviewView::setClipMask(const QImage &mask)
+{
+    m_clipMask = mask;
+    if (m_aids.clipping)
+        update();
+}
+
 QRect PreviewView::pictureRect() const
 {
     if (m_image.isNull())
@@ -49,6 +64,8 @@ void PreviewView::paintEvent(QPaintEvent *)
     if (target.isEmpty())
         return;
     QPainter painter(this);
+    // Flips and turns apply once, to the picture and its overlays alike.
+    painter.setTransform(overlays::viewTransform(target, m_aids));
     if (target.size() == m_image.size()) {
         painter.drawImage(target.topLeft(), m_image);
     } else {
@@ -58,6 +75,7 @@ void PreviewView::paintEvent(QPaintEvent *)
                 m_image.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         painter.drawImage(target.topLeft(), m_scaled);
     }
+    overlays::paint(painter, target, m_image.size(), m_aids, m_clipMask);
     ++m_paintCount;
     Q_EMIT painted();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/PreviewOverlays.h"
+
 #include <QImage>
 #include <QWidget>
 
@@ -22,6 +24,13 @@ public:
     void setImage(const QImage &image);
     const QImage &image() const { return m_image; }
 
+    // The viewing aids (PreviewOverlays.h); a change repaints.
+    void setAids(const PreviewAids &aids);
+    const PreviewAids &aids() const { return m_aids; }
+    // The clipped mask of the frame shown, or of one just before it; drawn
+    // only while its size is the frame's.
+    void setClipMask(const QImage &mask);
+
     // Rectangle, in widget coordinates, that the picture occupies.
     QRect pictureRect() const;
 
@@ -38,6 +47,8 @@ protected:
 private:
     QImage m_image;
     QImage m_scaled; // m_image at pictureRect().size(), made on first paint
+    PreviewAids m_aids;
+    QImage m_clipMask;
     std::uint64_t m_paintCount = 0;
 };
 

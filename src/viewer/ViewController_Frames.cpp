@@ -8,6 +8,7 @@ void ViewController::cameraBufferImage(const QImage &image)
 {
     if (m_outlets.previewImgeView)
         m_outlets.previewImgeView->setImage(image);
+    measureFrame(image); // off this thread (ViewController_Aids.cpp)
 
     if (frameCaptureStep(image) == FrameStep::Stop)
         return;

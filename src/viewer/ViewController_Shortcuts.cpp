@@ -30,6 +30,8 @@ void ViewController::installKeyMonitor()
         // way a fresh press does.
         if (event.key() == kFocusNearKey || event.key() == kFocusFarKey)
             keyDown(event);
+        else
+            viewKeyDown(event); // capture and viewing-aid keys (ViewController_Aids.cpp)
     });
 }
 
