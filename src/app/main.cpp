@@ -52,7 +52,7 @@ void addOptions(QCommandLineParser &parser, const Options &options)
         "  H            histogram          G  its logarithmic scale\n"
         "  C            clipping warning   X  reticle\n"
         "  M            flip left-right    V  flip top-bottom    O  rotate 180 degrees\n"
-        "  N            night mode         P  red live picture in night mode\n"
+        "  N            night mode         P  live picture in red\n"
         "  F11          full screen        Esc  leave full screen\n"
         "The viewing aids change only what the window shows, never what is captured."));
     parser.addHelpOption();

@@ -9,14 +9,15 @@ namespace platform::overlays
 
 namespace
 {
-// The stripes: bands four pixels wide, one dark gap between two coloured.
+// The stripes: bands four pixels wide, warning colour and black by turns,
+// which stand out on any picture, the purple of a nebula included.
 const QImage &stripeTile()
 {
     static const QImage tile = [] {
         QImage t(8, 8, QImage::Format_ARGB32_Premultiplied);
         for (int y = 0; y < t.height(); ++y)
             for (int x = 0; x < t.width(); ++x)
-                t.setPixel(x, y, (x + y) % 8 < 4 ? 0xffffffffu : 0u);
+                t.setPixel(x, y, (x + y) % 8 < 4 ? kWarningColor : qRgb(0, 0, 0));
         return t;
     }();
     return tile;
@@ -35,15 +36,13 @@ void paintNightPicture(QPainter &painter, const QRect &picture)
 void paintClipping(QPainter &painter, const QRect &picture, const QImage &clipMask)
 {
     // The mask is taken to the view's size without filtering, so a clipped
-    // area keeps its edge, then coloured and cut into stripes.
+    // area keeps its edge, then filled with the stripes.
     QImage layer(picture.size(), QImage::Format_ARGB32_Premultiplied);
     layer.fill(Qt::transparent);
     {
         QPainter p(&layer);
         p.drawImage(layer.rect(), clipMask);
         p.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        p.fillRect(layer.rect(), QColor::fromRgb(kWarningColor));
-        p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
         p.fillRect(layer.rect(), QBrush(stripeTile()));
     }
     painter.drawImage(picture.topLeft(), layer);
