@@ -31,7 +31,7 @@ void HistogramWorker::submit(const QImage &frame, const QRect &rect, Mask mask)
 void HistogramWorker::run(std::stop_token stop)
 {
     pthread_setname_np(pthread_self(), "orbilens-histo");
-    while (true) {
+    while (!stop.stop_requested()) { // a frame still waiting at the end is dropped
         Job job;
         {
             std::unique_lock lock(m_mutex);

@@ -84,6 +84,7 @@ void MainWindow::fillControls()
     // pictures after a click on any button; Tab still reaches every one.
     for (QPushButton *button : findChildren<QPushButton *>())
         button->setFocusPolicy(Qt::TabFocus);
+    m_ui->resolutionPopBtn->setFocusPolicy(Qt::TabFocus); // its list would take the letters
     // The keyboard starts on the picture, where no key has a meaning of its own.
     m_ui->previewImgeView->setFocusPolicy(Qt::StrongFocus);
     m_ui->previewImgeView->setFocus();
