@@ -30,7 +30,7 @@ void apply(QApplication &app)
     app.setPalette(p);
     app.setStyleSheet(QStringLiteral(R"(
         QLabel#titleLabel { font-size: 17px; font-weight: 600; color: #e6e8eb; }
-        QLabel#sectionCapture, QLabel#sectionCamera, QLabel#sectionSave {
+        QLabel#sectionCapture, QLabel#sectionCamera, QLabel#sectionSave, QLabel#sectionView {
             color: #8a8f98; font-size: 11px; font-weight: 600; letter-spacing: 1px; margin-top: 6px; }
         QPushButton { padding: 5px 10px; border-radius: 5px; border: 1px solid #4a4e55; background: #3a3d42; }
         QPushButton:hover { background: #45484e; }
@@ -48,6 +48,9 @@ void apply(QApplication &app)
         QSlider::groove:horizontal { height: 4px; background: #4a4e55; border-radius: 2px; }
         QSlider::handle:horizontal { width: 14px; margin: -6px 0; border-radius: 7px; background: #c8ccd2; }
         QSlider::sub-page:horizontal { background: #c9473f; border-radius: 2px; }
+        QWidget#aidsBar QPushButton { padding: 3px 8px; font-size: 12px; }
+        QPushButton#histogramLogBtn { padding: 2px 8px; font-size: 11px; }
+        QLabel#clippedLab { color: #b8bcc4; font-family: monospace; font-size: 12px; }
         QComboBox { padding: 4px 8px; border-radius: 5px; border: 1px solid #4a4e55; background: #3a3d42; }
     )"));
 }

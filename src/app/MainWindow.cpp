@@ -35,6 +35,14 @@ MainWindow::MainWindow(ViewerServices services, QWidget *parent)
     outlets.timeLab = m_ui->timeLab;
     outlets.tipsLab = m_ui->tipsLab;
     outlets.openFileBtn = m_ui->openFileBtn;
+    outlets.aids.buttons = {m_ui->histogramBtn, m_ui->histogramLogBtn,   m_ui->clippingBtn,
+                            m_ui->reticleBtn,   m_ui->flipHorizontalBtn, m_ui->flipVerticalBtn,
+                            m_ui->rotateBtn,    m_ui->nightModeBtn,      m_ui->nightPictureBtn,
+                            m_ui->fullScreenBtn};
+    outlets.aids.histogramView = m_ui->histogramView;
+    outlets.aids.clippedLab = m_ui->clippedLab;
+    for (QPushButton *modeBtn : modeButtons())
+        outlets.aids.modeBtns << modeBtn;
     m_settings = services.settings;
     m_controller = std::make_unique<ViewController>(outlets, services);
     connectActions();
@@ -71,6 +79,15 @@ void MainWindow::fillControls()
     m_ui->rightBtn->setIcon(platform::assets::icon(QStringLiteral("chevron_right")));
     m_ui->openFileBtn->setIcon(platform::assets::icon(QStringLiteral("folder")));
     m_ui->tipsLab->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    // A click leaves the keyboard where it was, so that Space keeps taking
+    // pictures after a click on any button; Tab still reaches every one.
+    for (QPushButton *button : findChildren<QPushButton *>())
+        button->setFocusPolicy(Qt::TabFocus);
+    m_ui->resolutionPopBtn->setFocusPolicy(Qt::TabFocus); // its list would take the letters
+    // The keyboard starts on the picture, where no key has a meaning of its own.
+    m_ui->previewImgeView->setFocusPolicy(Qt::StrongFocus);
+    m_ui->previewImgeView->setFocus();
     m_ui->timeLab->setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
@@ -106,6 +123,12 @@ void MainWindow::connectActions()
             [this, c] { c->clickResolutionPopBtn(m_ui->resolutionPopBtn); });
     connect(m_ui->leftBtn, &QPushButton::clicked, c, &ViewController::clickLeftBtn);
     connect(m_ui->rightBtn, &QPushButton::clicked, c, &ViewController::clickRightBtn);
+
+    // MARK: - ViewController_Aids.cpp
+    for (const AidInfo &a : kAids)
+        if (QPushButton *button = c->outlets().aids.buttons[int(a.aid) - 1])
+            connect(button, &QPushButton::clicked, c,
+                    [c, aid = a.aid](bool checked) { c->setAid(aid, checked); });
 
     // MARK: - ViewController_SaveLocation.cpp
     connect(m_ui->chooseFolderBtn, &QPushButton::clicked, c,

@@ -44,7 +44,18 @@ void describeApplication()
 void addOptions(QCommandLineParser &parser, const Options &options)
 {
     parser.setApplicationDescription(QStringLiteral(
-        "Live view, camera controls and capture for the Orbilens Wi-Fi camera box."));
+        "Live view, camera controls and capture for the Orbilens Wi-Fi camera box.\n"
+        "\n"
+        "Keys in the window (not while a text field or a dialog has the keyboard):\n"
+        "  Space        take a photo, or start and stop a recording\n"
+        "  1 / 2 / 3    capture mode: photo / video / time-lapse\n"
+        "  Left, Right  focus nearer, farther\n"
+        "  H            histogram          G  its logarithmic scale\n"
+        "  C            clipping warning   X  reticle\n"
+        "  M            flip left-right    V  flip top-bottom    O  rotate 180 degrees\n"
+        "  N            night mode         P  live picture in red\n"
+        "  F11          full screen        Esc  leave full screen\n"
+        "The viewing aids change only what the window shows, never what is captured."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(options.cameraUrl);

@@ -52,6 +52,21 @@ void PreviewView::setPictureAgeText(const QString &text)
     update();
 }
 
+void PreviewView::setAids(const PreviewAids &aids)
+{
+    if (aids == m_aids)
+        return;
+    m_aids = aids;
+    update();
+}
+
+void PreviewView::setClipMask(const QImage &mask)
+{
+    m_clipMask = mask;
+    if (m_aids.clipping)
+        update();
+}
+
 QRect PreviewView::pictureRect() const
 {
     if (m_image.isNull())
@@ -81,6 +96,8 @@ void PreviewView::paintEvent(QPaintEvent *)
     if (target.isEmpty())
         return;
     QPainter painter(this);
+    // Flips and turns apply once, to the picture and its overlays alike.
+    painter.setTransform(overlays::viewTransform(target, m_aids));
     const QSize pixels = deviceSize(target.size(), devicePixelRatioF());
     if (m_image.size() == pixels) {
         painter.drawImage(QRectF(target), m_image);
@@ -99,8 +116,11 @@ void PreviewView::paintEvent(QPaintEvent *)
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(QRectF(target), m_image);
     }
-    if (!m_pictureAgeText.isEmpty())
+    overlays::paint(painter, target, m_image.size(), m_aids, m_clipMask);
+    if (!m_pictureAgeText.isEmpty()) {
+        painter.resetTransform(); // a text reads the right way round whatever the flips
         paintPictureAge(painter, target, m_pictureAgeText);
+    }
     ++m_paintCount;
     Q_EMIT painted();
 }

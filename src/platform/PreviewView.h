@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/PreviewOverlays.h"
+
 #include <QImage>
 #include <QWidget>
 
@@ -26,6 +28,13 @@ public:
     // image stands for a picture of frameSize; an empty frameSize: its own.
     void setImage(const QImage &image, QSize frameSize = {});
     const QImage &image() const { return m_image; }
+
+    // The viewing aids (PreviewOverlays.h); a change repaints.
+    void setAids(const PreviewAids &aids);
+    const PreviewAids &aids() const { return m_aids; }
+    // The clipped mask of the frame shown, or of one just before it; drawn
+    // only while its size is the frame's.
+    void setClipMask(const QImage &mask);
 
     // Rectangle, in widget coordinates, that the picture occupies.
     QRect pictureRect() const;
@@ -56,6 +65,8 @@ private:
     // m_image area-averaged to the picture's size in device pixels, made on the
     // first paint that shrinks it more than twice
     QImage m_scaled;
+    PreviewAids m_aids;
+    QImage m_clipMask;
     std::uint64_t m_paintCount = 0;
     QString m_pictureAgeText;
 };

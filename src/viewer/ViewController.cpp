@@ -35,6 +35,8 @@ void ViewController::viewDidLoad()
     setBackground(m_outlets.previewImgeView, Qt::transparent);
     setBackground(m_outlets.menuView, QColor(0x2b, 0x2d, 0x31));
     setBackground(m_outlets.view, Qt::black);
+    // The viewing aids as the user left them (ViewController_Aids.cpp).
+    loadAids();
 
     // The first request for the stream client also starts its one-second
     // frame-rate timer, here on the main thread.

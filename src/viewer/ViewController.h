@@ -1,9 +1,12 @@
 #pragma once
 
+#include "analysis/HistogramWorker.h"
 #include "platform/KeyMonitor.h"
+#include "platform/NightTheme.h"
 #include "platform/PreviewView.h"
 #include "platform/ScheduledTimer.h"
 #include "stream/CameraBufferDelegate.h"
+#include "viewer/ViewAids.h"
 #include "viewer/ViewerServices.h"
 
 #include <QComboBox>
@@ -42,6 +45,7 @@ struct ViewOutlets {
     QPointer<QLabel> timeLab;
     QPointer<QLabel> tipsLab;
     QPointer<QPushButton> openFileBtn;
+    AidOutlets aids;
 };
 
 // The viewer's controller: all user-interface state of the program and the
@@ -222,6 +226,16 @@ public:
     void clickRightBtn();
     void mouseClickFocusWithValue(const QString &value);
 
+    // MARK: - ViewController_Aids.cpp: viewing aids and capture keys
+    // Switches an aid: its button, what the window shows, its stored setting.
+    void setAid(Aid aid, bool on);
+    bool isAidOn(Aid aid) const { return m_aidOn[int(aid) - 1]; }
+    // The keys beside the focus keys: capture (Space), capture modes (1, 2,
+    // 3), each aid's key, and Esc out of full screen. Held keys do not repeat,
+    // and no key is taken while a dialog, a menu or a text field has the keys.
+    // True when the key was taken.
+    bool viewKeyDown(const QKeyEvent &event);
+
 private:
     // MARK: - ViewController_FrameCapture.cpp
     FrameStep frameCaptureStep(const QImage &image, QSize frameSize);
@@ -268,4 +282,14 @@ private:
     // MARK: - ViewController_Shortcuts.cpp
     void installKeyMonitor();
     std::unique_ptr<platform::KeyMonitor> m_keyMonitor; // installed by viewDidLoad, kept
+
+    // MARK: - ViewController_Aids.cpp
+    void loadAids();
+    void applyAid(Aid aid);
+    void measureFrame(const QImage &image);
+    void showMeasures(const analysis::HistogramWorker::Result &result);
+    bool keysAreFree(const QKeyEvent &event) const;
+    std::array<bool, kAidCount> m_aidOn{};
+    platform::NightTheme m_nightTheme;
+    std::unique_ptr<analysis::HistogramWorker> m_histogramWorker; // made when first needed
 };

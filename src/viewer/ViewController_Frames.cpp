@@ -36,6 +36,7 @@ void ViewController::cameraBufferFrame(const QImage &image, QSize frameSize)
         m_outlets.previewImgeView->setPictureAgeText({}); // before the paint of the new frame
         m_outlets.previewImgeView->setImage(image, frameSize);
     }
+    measureFrame(image); // off this thread (ViewController_Aids.cpp)
 
     if (frameCaptureStep(image, frameSize) == FrameStep::Stop)
         return;

@@ -32,6 +32,8 @@ void ViewController::installKeyMonitor()
         if ((event.key() == kFocusNearKey || event.key() == kFocusFarKey) &&
             platform::windowHasKeyboard(m_outlets.view ? m_outlets.view->window() : nullptr))
             keyDown(event);
+        else
+            viewKeyDown(event); // capture and viewing-aid keys (ViewController_Aids.cpp)
     });
 }
 

@@ -2,6 +2,7 @@
 // frames and the resolution pop-up, the connection state, the notice label,
 // and the exact requests each control gesture puts on the wire.
 
+#include "app/AppStyle.h"
 #include "platform/Controls.h"
 #include "platform/DialogFolderChooser.h"
 #include "platform/MessageBoxAlerts.h"
@@ -13,10 +14,13 @@
 
 #include "stream/JpegDecoder.h"
 
+#include <QDialog>
 #include <QGraphicsOpacityEffect>
 #include <QHash>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QTimer>
 
 using namespace commandurls;
@@ -60,6 +64,71 @@ public:
 private:
     QHash<QTcpSocket *, QByteArray> m_lineOf;
 };
+
+// A sky of smooth colours with one saturated patch, smaller than the view so
+// that the view shows it pixel for pixel.
+const QRect kPatch(30, 20, 50, 40);
+constexpr QRgb kBlack = 0xff000000;
+QImage skyWithPatch()
+{
+    QImage sky(320, 240, QImage::Format_RGB32);
+    for (int y = 0; y < sky.height(); ++y)
+        for (int x = 0; x < sky.width(); ++x)
+            sky.setPixel(x, y, qRgb(x * 200 / 320, y * 200 / 240, 60));
+    QPainter(&sky).fillRect(kPatch, Qt::white);
+    return sky;
+}
+
+// What the window shows of part: "preview" (the picture only), "panel",
+// "histogram" or "window".
+QImage shown(WindowRig &rig, const QString &part)
+{
+    QWidget *widget = rig.window.get();
+    QRect area = widget->rect();
+    if (part == QLatin1String("preview")) {
+        widget = rig.form().previewImgeView;
+        area = rig.form().previewImgeView->pictureRect();
+    } else if (part != QLatin1String("window")) {
+        QWidget *w = part == QLatin1String("panel")
+                         ? rig.form().menuView
+                         : static_cast<QWidget *>(rig.form().histogramView);
+        area = QRect(w->mapTo(widget, QPoint()), w->size()); // with the panel's effects
+    }
+    return widget->grab(area).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// A gesture: a button of the form by name, a key by name (a "+repeat" suffix
+// makes it a held key's repeat), "edit" (a text field takes the keyboard) or
+// "dialog" (a dialog opens over the window) or "frame" (a frame arrives).
+void gesture(WindowRig &rig, const QString &g)
+{
+    QWindow *target = rig.window->windowHandle();
+    if (auto *button = rig.window->findChild<QPushButton *>(g)) {
+        QTest::mouseClick(button, Qt::LeftButton);
+    } else if (g == QLatin1String("frame")) {
+        rig.frame({320, 240});
+    } else if (g == QLatin1String("edit")) {
+        auto *edit = new QLineEdit(rig.form().menuView); // owned by the panel
+        edit->show();
+        edit->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), edit);
+    } else if (g == QLatin1String("dialog")) {
+        auto *dialog = new QDialog(rig.window.get());
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->open();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        QTRY_COMPARE(QApplication::activeModalWidget(), dialog);
+    } else {
+        const bool repeat = g.endsWith(QLatin1String("+repeat"));
+        const int key = QKeySequence(QString(g).remove(QLatin1String("+repeat")))[0].key();
+        if (QWidget *modal = QApplication::activeModalWidget())
+            target = modal->windowHandle();
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(), repeat);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(), repeat);
+        QCoreApplication::sendEvent(target, &press);
+        QCoreApplication::sendEvent(target, &release);
+    }
+}
 
 double opacity(QLabel *label)
 {
@@ -107,6 +176,7 @@ class tst_ViewController : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { appstyle::apply(*qApp); } // the look that night mode changes and restores
     void framesMoveThePopUp_data();
     void framesMoveThePopUp();
     void framesDecodeAtTheShownSize();
@@ -116,6 +186,11 @@ private Q_SLOTS:
     void gestureSendsExactly_data();
     void gestureSendsExactly();
     void pictureAgeWhileTheBoxIsSilent();
+    void aidChangesWhatIsShown_data();
+    void aidChangesWhatIsShown();
+    void aidsAreRemembered();
+    void captureKeys_data();
+    void captureKeys();
 };
 
 void tst_ViewController::framesMoveThePopUp_data()
@@ -368,6 +443,129 @@ void tst_ViewController::pictureAgeWhileTheBoxIsSilent()
     QTRY_VERIFY(rig.c().isDisconnect());
     QTest::qWait(3200);
     QVERIFY(view->pictureAgeText().isEmpty());
+}
+
+void tst_ViewController::aidChangesWhatIsShown_data()
+{
+    QTest::addColumn<QString>("on");   // the gesture that switches the aid on
+    QTest::addColumn<QString>("off");  // and the one that switches it off
+    QTest::addColumn<QString>("part"); // what is compared (shown())
+    QTest::addColumn<QString>("change");
+    const auto row = [](const char *name, const char *on, const char *off, const char *part,
+                        const char *change) {
+        QTest::newRow(name) << QString(on) << QString(off) << QString(part) << QString(change);
+    };
+    row("flip horizontally, key", "M", "M", "preview", "mirror-x");
+    row("flip horizontally, button", "flipHorizontalBtn", "flipHorizontalBtn", "preview",
+        "mirror-x");
+    row("flip vertically", "V", "flipVerticalBtn", "preview", "mirror-y");
+    row("rotate 180", "rotateBtn", "O", "preview", "mirror-xy");
+    row("reticle", "X", "reticleBtn", "preview", "differs");
+    row("clipping: the saturated patch only, striped", "C", "clippingBtn", "preview", "stripes");
+    row("red picture", "P", "nightPictureBtn", "preview", "red");
+    row("night mode: the panel red, the picture untouched", "N", "nightModeBtn", "panel", "night");
+    row("histogram off", "H", "histogramBtn", "panel", "differs");
+    row("logarithmic histogram", "histogramLogBtn", "G", "histogram", "differs");
+    row("full screen, Esc leaves", "F11", "Escape", "window", "no panel");
+    row("full screen, button", "fullScreenBtn", "F11", "window", "no panel");
+}
+
+void tst_ViewController::aidChangesWhatIsShown()
+{
+    QFETCH(QString, on);
+    QFETCH(QString, off);
+    QFETCH(QString, part);
+    QFETCH(QString, change);
+    Box box;
+    WindowRig rig;
+    QVERIFY(rig.open(box.server.baseUrl()));
+    rig.c().cameraBufferImage(skyWithPatch());
+    // The frame's measures are in: 2,000 of its 76,800 pixels are clipped.
+    QTRY_COMPARE(rig.form().clippedLab->text(), QStringLiteral("Clipped: 2.60%"));
+    const QImage before = shown(rig, part);
+    const QImage picture = shown(rig, QStringLiteral("preview"));
+
+    gesture(rig, on);
+    QTRY_VERIFY(shown(rig, part) != before); // measures arrive from their thread
+    const QImage after = shown(rig, part);
+    if (change.startsWith(QLatin1String("mirror")))
+        QCOMPARE(after, before.mirrored(change != QLatin1String("mirror-y"),
+                                        change != QLatin1String("mirror-x")));
+    for (int y = 0; y < after.height(); ++y)
+        for (int x = 0; x < after.width(); ++x) {
+            const QRgb was = before.pixel(x, y), is = after.pixel(x, y);
+            if (change == QLatin1String("stripes"))
+                QVERIFY(was == is || (kPatch.contains(x, y) &&
+                                      (is == platform::overlays::kWarningColor || is == kBlack)));
+            else if (change == QLatin1String("red"))
+                QVERIFY(qGreen(is) == 0 && qBlue(is) == 0 && qRed(is) <= qRed(was));
+            else if (change == QLatin1String("night"))
+                QVERIFY(qGreen(is) <= qRed(is) && qBlue(is) <= qRed(is) && qRed(is) < 200);
+            else if (change == QLatin1String("no panel")) // nothing in the panel's grey
+                QVERIFY(is != qRgb(0x2b, 0x2d, 0x31));
+        }
+    if (change == QLatin1String("night"))
+        QCOMPARE(shown(rig, QStringLiteral("preview")), picture);
+    if (change == QLatin1String("stripes")) { // striped: half in the warning colour
+        int warned = 0;
+        for (int y = kPatch.top(); y <= kPatch.bottom(); ++y)
+            for (int x = kPatch.left(); x <= kPatch.right(); ++x)
+                warned += after.pixel(x, y) == platform::overlays::kWarningColor;
+        const int area = kPatch.width() * kPatch.height();
+        QVERIFY(warned > area / 4 && warned < area * 3 / 4);
+    }
+
+    gesture(rig, off);
+    QTRY_COMPARE(shown(rig, part), before);
+}
+
+void tst_ViewController::aidsAreRemembered()
+{
+    Box box;
+    WindowRig rig;
+    rig.fakes.settings.setString(QStringLiteral("viewAids/flipHorizontal"), QStringLiteral("1"));
+    QVERIFY(rig.open(box.server.baseUrl()));
+    rig.c().cameraBufferImage(skyWithPatch());
+    const QImage flipped = shown(rig, QStringLiteral("preview"));
+    gesture(rig, QStringLiteral("M"));
+    QCOMPARE(shown(rig, QStringLiteral("preview")), flipped.mirrored(true, false));
+    QCOMPARE(rig.fakes.settings.values().value(QStringLiteral("viewAids/flipHorizontal")),
+             QStringLiteral("0"));
+}
+
+void tst_ViewController::captureKeys_data()
+{
+    QTest::addColumn<QString>("gestures");
+    QTest::addColumn<int>("photos");
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("Space takes a photo") << "Space" << 1 << "Photo";
+    QTest::newRow("a held Space takes one")
+        << "Space frame Space+repeat frame Space+repeat" << 1 << "Photo";
+    QTest::newRow("a text field keeps Space") << "edit Space" << 0 << "Photo";
+    QTest::newRow("a dialog keeps Space") << "dialog Space" << 0 << "Photo";
+    QTest::newRow("2 video") << "2" << 0 << "Video";
+    QTest::newRow("3 time-lapse") << "3" << 0 << "Time-lapse";
+    QTest::newRow("2 then 1: photo again") << "2 1 Space" << 1 << "Photo";
+    QTest::newRow("the mode's own key keeps it") << "3 3" << 0 << "Time-lapse";
+    QTest::newRow("a text field keeps the digits") << "edit 2" << 0 << "Photo";
+    QTest::newRow("after a click on a button Space still captures")
+        << "modeBtn1 1 Space" << 1 << "Photo";
+}
+
+void tst_ViewController::captureKeys()
+{
+    QFETCH(QString, gestures);
+    QFETCH(int, photos);
+    QFETCH(QString, mode);
+    Box box;
+    WindowRig rig;
+    QVERIFY(rig.open(box.server.baseUrl()));
+    for (const QString &g : gestures.split(QLatin1Char(' ')))
+        gesture(rig, g);
+    rig.frame({320, 240});
+    QCOMPARE(rig.files(QStringLiteral("*.jpg")).size(), photos);
+    QCOMPARE(rig.form().currentModeBtn->text(), mode);
+    QCOMPARE(box.commands(), QList<QByteArray>{}); // no key sends anything to the box
 }
 
 QTEST_MAIN(tst_ViewController)

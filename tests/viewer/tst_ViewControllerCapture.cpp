@@ -88,6 +88,7 @@ private Q_SLOTS:
     void saveLocation();
     void diskGuard_data();
     void diskGuard();
+    void aidsLeavePhotosAlone();
 };
 
 void tst_ViewControllerCapture::captureButton_data()
@@ -341,6 +342,32 @@ void tst_ViewControllerCapture::diskGuard()
     alerts.replaceInStrings(QStringLiteral("$rec"),
                             ImageWritingVideoTool::shareInstance().writePath());
     QTRY_COMPARE_WITH_TIMEOUT(rig.fakes.alerts.informativeTexts(), alerts, 5000);
+}
+
+void tst_ViewControllerCapture::aidsLeavePhotosAlone()
+{
+    // The same frame taken with no aid and with every aid on: the same photo.
+    LoopbackServer box([](QTcpSocket *, const QByteArray &) {});
+    WindowRig rig;
+    QVERIFY(rig.open(box.baseUrl()));
+    const QList<QPushButton *> aids{rig.form().flipHorizontalBtn, rig.form().flipVerticalBtn,
+                                    rig.form().rotateBtn,         rig.form().reticleBtn,
+                                    rig.form().clippingBtn,       rig.form().nightPictureBtn,
+                                    rig.form().nightModeBtn};
+    QList<QImage> photos;
+    for (const bool on : {false, true}) {
+        for (QPushButton *aid : aids)
+            if (aid->isChecked() != on)
+                QTest::mouseClick(aid, Qt::LeftButton);
+        rig.press();
+        rig.frame({320, 240}, 5);
+        const QStringList files = rig.files(QStringLiteral("*.jpg"));
+        QCOMPARE(files.size(), photos.size() + 1);
+        photos << QImage(rig.path(files.last()));
+        QTest::qWait(5); // the next file's name is a millisecond later
+    }
+    QVERIFY(!photos.first().isNull());
+    QCOMPARE(photos.last(), photos.first());
 }
 
 QTEST_MAIN(tst_ViewControllerCapture)

@@ -1,0 +1,77 @@
+// The histogram and the clipped mask: what one frame costs the analysis
+// thread at the camera box's picture sizes, and what handing a frame to that
+// thread costs the main thread, which is all the live picture ever waits for.
+//
+//   bench_histogram [--repeats N]
+
+#include "analysis/Histogram.h"
+#include "analysis/HistogramWorker.h"
+#include "support/TestImages.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace
+{
+// Median and best of repeats runs of work, in milliseconds.
+template <typename Work> std::pair<double, double> timeMs(int repeats, Work work)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < repeats; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        work();
+        ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms.front()};
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption repeatsOption(QStringLiteral("repeats"),
+                                           QStringLiteral("Runs per size."), QStringLiteral("N"),
+                                           QStringLiteral("100"));
+    parser.addOption(repeatsOption);
+    parser.addHelpOption();
+    parser.process(app);
+    const int repeats = std::max(3, parser.value(repeatsOption).toInt());
+
+    std::printf(
+        "histogram and clipped mask, %d runs per size (median / best, ms of CPU per frame)\n",
+        repeats);
+    std::printf("%-11s %18s %18s %18s\n", "size", "histogram", "clipped mask",
+                "main thread: submit");
+    for (const QSize size :
+         {QSize(640, 480), QSize(1280, 720), QSize(1920, 1080), QSize(2592, 1944)}) {
+        const QImage frame = testimages::picture(size.width(), size.height(), 7);
+        volatile std::uint64_t sink = 0;
+        const auto histogram = timeMs(
+            repeats, [&] { sink = sink + analysis::histogramOf(frame, frame.rect()).clipped; });
+        const auto mask = timeMs(
+            repeats, [&] { sink = sink + analysis::clippedMask(frame, frame.rect()).width(); });
+
+        // The worker measures while frames keep coming; the main thread's part
+        // is the hand-over only.
+        int reports = 0;
+        QObject context;
+        analysis::HistogramWorker worker(&context, [&](const auto &) { ++reports; });
+        const auto submit = timeMs(repeats, [&] {
+            worker.submit(frame, frame.rect(), analysis::HistogramWorker::Mask::Clipped);
+        });
+        QTest::qWait(50);
+        std::printf("%4dx%-6d %8.3f / %7.3f %8.3f / %7.3f %8.4f / %7.4f\n", size.width(),
+                    size.height(), histogram.first, histogram.second, mask.first, mask.second,
+                    submit.first, submit.second);
+    }
+    return 0;
+}
