@@ -20,7 +20,7 @@ SkyRenderer::~SkyRenderer()
         tjDestroy(static_cast<tjhandle>(m_encoder));
 }
 
-void SkyRenderer::renderBase(const BoxControls &controls)
+void SkyRenderer::renderBase(const BoxControls &controls, double seeing)
 {
     const QSize size = controls.frameSize();
     const double gain =
@@ -47,7 +47,7 @@ void SkyRenderer::renderBase(const BoxControls &controls)
     // The same stars at every size: positions are fractions of the frame.
     QRandomGenerator rng(20261206);
     const double scale = size.width() / 1280.0;
-    const double blur = controls.defocus() / 12.0 * scale;
+    const double blur = (controls.defocus() / 12.0 + seeing) * scale;
     const int count = 260;
     for (int i = 0; i < count; ++i) {
         const QPointF at(rng.bounded(1.0) * size.width(), rng.bounded(1.0) * size.height());
@@ -73,13 +73,16 @@ void SkyRenderer::renderBase(const BoxControls &controls)
     p.drawEllipse(nebula.center(), nebula.radius(), nebula.radius() * 0.7);
 }
 
-QByteArray SkyRenderer::frame(const BoxControls &controls, quint64 frameNumber, int quality)
+QByteArray SkyRenderer::frame(const BoxControls &controls, quint64 frameNumber, int quality,
+                              double seeing)
 {
+    // Seeing in tenths of a pixel: a still night redraws nothing.
+    const int seeingTenths = int(std::lround(std::max(0.0, seeing) * 10));
     const Key key{controls.frameSize(), controls.defocus(),
                   controls.exposureAuto ? -1 : controls.exposureAbsolute,
-                  controls.whiteBalanceAuto ? -1 : controls.whiteBalanceTemperature};
+                  controls.whiteBalanceAuto ? -1 : controls.whiteBalanceTemperature, seeingTenths};
     if (!(key == m_key)) {
-        renderBase(controls);
+        renderBase(controls, seeingTenths / 10.0);
         m_key = key;
     }
     if (m_work.size() != m_base.size())
