@@ -59,7 +59,9 @@ void SkyRenderer::renderBase(const BoxControls &controls, double seeing)
             std::clamp((0.45 + magnitude) * std::pow(core / radius, 1.2), 0.12, 1.0);
         QRadialGradient g(at, radius);
         g.setColorAt(0, tint(light, light, light * 1.05));
-        g.setColorAt(blur > 1 ? 0.85 : 0.35, tint(light * 0.7, light * 0.7, light * 0.75));
+        // The bright core widens smoothly into a disc as the blur grows, so
+        // a sharpness measure falls steadily with the defocus.
+        g.setColorAt(0.35 + 0.5 * blur / radius, tint(light * 0.7, light * 0.7, light * 0.75));
         g.setColorAt(1, Qt::transparent);
         p.setBrush(g);
         p.drawEllipse(at, radius, radius);
