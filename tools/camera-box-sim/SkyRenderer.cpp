@@ -48,6 +48,7 @@ void SkyRenderer::renderBase(const BoxControls &controls, double seeing)
     QRandomGenerator rng(20261206);
     const double scale = size.width() / 1280.0;
     const double blur = (controls.defocus() / 12.0 + seeing) * scale;
+    m_blur = blur;
     const int count = 260;
     for (int i = 0; i < count; ++i) {
         const QPointF at(rng.bounded(1.0) * size.width(), rng.bounded(1.0) * size.height());
@@ -95,12 +96,21 @@ QByteArray SkyRenderer::frame(const BoxControls &controls, quint64 frameNumber, 
     const double scale = size.width() / 1280.0;
     QPainter p(&m_work);
     p.setRenderHint(QPainter::Antialiasing);
-    // The satellite crosses the frame in ten seconds at 20 frames a second.
+    // The satellite crosses the frame in ten seconds at 20 frames a second,
+    // blurred by the same focus as the stars.
     const double t = double(frameNumber % 200) / 200.0;
     const QPointF satellite(t * size.width(), size.height() * (0.8 - 0.5 * t));
+    const double core = 3 * scale;
+    const double radius = core + m_blur;
+    const double light = std::clamp(std::pow(core / radius, 1.2), 0.12, 1.0);
+    QRadialGradient glow(satellite, radius);
+    glow.setColorAt(0, QColor::fromRgbF(float(light), float(light * 0.94), float(light * 0.78)));
+    glow.setColorAt(0.35 + 0.5 * m_blur / radius,
+                    QColor::fromRgbF(float(light * 0.7), float(light * 0.66), float(light * 0.55)));
+    glow.setColorAt(1, Qt::transparent);
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(255, 240, 200));
-    p.drawEllipse(satellite, 3 * scale, 3 * scale);
+    p.setBrush(glow);
+    p.drawEllipse(satellite, radius, radius);
     QFont font = p.font();
     font.setPixelSize(std::max(12, int(18 * scale)));
     p.setFont(font);

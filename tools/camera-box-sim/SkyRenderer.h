@@ -34,6 +34,7 @@ private:
         int defocus = -1, exposure = -1, temperature = -1, seeing = -1;
         bool operator==(const Key &) const = default;
     } m_key;
+    double m_blur = 0; // of the sky last drawn, in pixels
     unsigned char *m_jpegBuffer = nullptr;
     unsigned long m_jpegCapacity = 0;
 };
