@@ -9,6 +9,7 @@
 #include "viewer/ViewController.h"
 
 #include <QCloseEvent>
+#include <QShortcut>
 
 #include <algorithm>
 
@@ -35,6 +36,17 @@ MainWindow::MainWindow(ViewerServices services, QWidget *parent)
     outlets.timeLab = m_ui->timeLab;
     outlets.tipsLab = m_ui->tipsLab;
     outlets.openFileBtn = m_ui->openFileBtn;
+    // Focus assist's panel sits between the picture and the menu, hidden
+    // until asked for; its button goes beside the focus buttons.
+    m_focusPanel = new platform::FocusPanel(m_ui->view);
+    m_focusPanel->hide();
+    m_ui->viewLayout->insertWidget(1, m_focusPanel);
+    m_focusAssistBtn = new QPushButton(QStringLiteral("Assist"), m_ui->menuView);
+    m_focusAssistBtn->setCheckable(true);
+    m_focusAssistBtn->setToolTip(QStringLiteral("Focus assist: score, graph and sweep (F)"));
+    m_ui->focusLayout->addWidget(m_focusAssistBtn);
+    outlets.focusPanel = m_focusPanel;
+    outlets.focusAssistBtn = m_focusAssistBtn;
     m_settings = services.settings;
     m_controller = std::make_unique<ViewController>(outlets, services);
     connectActions();
@@ -106,6 +118,18 @@ void MainWindow::connectActions()
             [this, c] { c->clickResolutionPopBtn(m_ui->resolutionPopBtn); });
     connect(m_ui->leftBtn, &QPushButton::clicked, c, &ViewController::clickLeftBtn);
     connect(m_ui->rightBtn, &QPushButton::clicked, c, &ViewController::clickRightBtn);
+
+    // MARK: - ViewController_Focus.cpp
+    // Letters, and Esc, that no other control of the window takes.
+    connect(m_focusAssistBtn, &QPushButton::clicked, c, [c] { c->toggleFocusPanel(); });
+    const auto key = [this, c](QKeySequence sequence, void (ViewController::*action)()) {
+        auto *shortcut = new QShortcut(sequence, this);
+        connect(shortcut, &QShortcut::activated, c, action);
+    };
+    key(QKeySequence(Qt::Key_F), &ViewController::toggleFocusPanel);
+    key(QKeySequence(Qt::Key_R), &ViewController::toggleFocusRegion);
+    key(QKeySequence(Qt::Key_L), &ViewController::cycleLoupe);
+    key(QKeySequence(Qt::Key_Escape), &ViewController::cancelFocusSweep);
 
     // MARK: - ViewController_SaveLocation.cpp
     connect(m_ui->chooseFolderBtn, &QPushButton::clicked, c,

@@ -1,5 +1,8 @@
 #include "platform/PreviewView.h"
 
+#include "platform/FocusOverlay.h"
+
+#include <QMouseEvent>
 #include <QPainter>
 
 namespace platform
@@ -58,8 +61,42 @@ void PreviewView::paintEvent(QPaintEvent *)
                 m_image.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         painter.drawImage(target.topLeft(), m_scaled);
     }
+    if (m_focusOverlay)
+        m_focusOverlay->paint(painter, target, m_image);
     ++m_paintCount;
     Q_EMIT painted();
+}
+
+void PreviewView::setFocusOverlay(FocusOverlay *overlay)
+{
+    if (m_focusOverlay)
+        disconnect(m_focusOverlay, nullptr, this, nullptr);
+    m_focusOverlay = overlay;
+    if (overlay)
+        connect(overlay, &FocusOverlay::changed, this, qOverload<>(&QWidget::update));
+    update();
+}
+
+void PreviewView::mousePressEvent(QMouseEvent *event)
+{
+    if (m_focusOverlay && event->button() == Qt::LeftButton &&
+        m_focusOverlay->mousePress(event->position().toPoint(), pictureRect()))
+        return;
+    QWidget::mousePressEvent(event);
+}
+
+void PreviewView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_focusOverlay)
+        m_focusOverlay->mouseMove(event->position().toPoint(), pictureRect());
+    QWidget::mouseMoveEvent(event);
+}
+
+void PreviewView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_focusOverlay)
+        m_focusOverlay->mouseRelease();
+    QWidget::mouseReleaseEvent(event);
 }
 
 } // namespace platform

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QImage>
+#include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
 
 namespace platform
 {
+
+class FocusOverlay;
 
 // Shows one picture, centred. A picture larger than the view is shrunk to fit
 // with its proportions kept, using filtered down-scaling; a smaller one is
@@ -25,6 +28,10 @@ public:
     // Rectangle, in widget coordinates, that the picture occupies.
     QRect pictureRect() const;
 
+    // Focus assist's region and loupe, drawn over the picture and given the
+    // mouse; null for none. The view does not own it.
+    void setFocusOverlay(FocusOverlay *overlay);
+
     // How many times a picture has been painted; benchmarks and tests watch it.
     std::uint64_t paintCount() const { return m_paintCount; }
 
@@ -34,11 +41,15 @@ Q_SIGNALS:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     QImage m_image;
     QImage m_scaled; // m_image at pictureRect().size(), made on first paint
     std::uint64_t m_paintCount = 0;
+    QPointer<FocusOverlay> m_focusOverlay;
 };
 
 } // namespace platform

@@ -65,6 +65,7 @@ void ViewController::disconnection()
     if (CameraBuffer::hasSharedInstance() && CameraBuffer::shareInstance().isStreaming())
         return;
 
+    cancelFocusSweep(); // no picture to judge by
     if (m_outlets.previewImgeView)
         m_outlets.previewImgeView->setImage(
             platform::assets::image(QStringLiteral("Disconnect"), kDisconnectPictureSize));

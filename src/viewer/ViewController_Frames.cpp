@@ -8,6 +8,7 @@ void ViewController::cameraBufferImage(const QImage &image)
 {
     if (m_outlets.previewImgeView)
         m_outlets.previewImgeView->setImage(image);
+    focusFrame(image);
 
     if (frameCaptureStep(image) == FrameStep::Stop)
         return;
