@@ -130,6 +130,7 @@ void MainWindow::connectActions()
     key(QKeySequence(Qt::Key_R), &ViewController::toggleFocusRegion);
     key(QKeySequence(Qt::Key_L), &ViewController::cycleLoupe);
     key(QKeySequence(Qt::Key_Escape), &ViewController::cancelFocusSweep);
+    key(QKeySequence(Qt::CTRL | Qt::Key_F), &ViewController::clickFindFocus);
 
     // MARK: - ViewController_SaveLocation.cpp
     connect(m_ui->chooseFolderBtn, &QPushButton::clicked, c,

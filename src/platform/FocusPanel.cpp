@@ -47,17 +47,24 @@ void FocusPlot::paintEvent(QPaintEvent *)
         return;
     double xMax = m_points.last().x();
     double xMin = m_xRange > 0 ? xMax - m_xRange : m_points.first().x();
-    double yMax = std::max(m_level, 0.0);
+    // The scale follows what is shown, so that small changes near focus
+    // still move the line.
+    double yMin = m_level > 0 ? m_level : m_points.last().y();
+    double yMax = yMin;
     for (const QPointF &pt : m_points)
-        yMax = std::max(yMax, pt.y());
+        if (pt.x() >= xMin) {
+            yMin = std::min(yMin, pt.y());
+            yMax = std::max(yMax, pt.y());
+        }
     if (xMax <= xMin)
         xMax = xMin + 1;
-    if (yMax <= 0)
-        yMax = 1;
+    const double pad = std::max((yMax - yMin) * 0.08, 1e-6);
+    yMin -= pad;
+    yMax += pad;
     const QRectF area = QRectF(rect()).adjusted(4, 6, -4, -4);
     const auto at = [&](QPointF pt) {
         return QPointF(area.left() + (pt.x() - xMin) / (xMax - xMin) * area.width(),
-                       area.bottom() - pt.y() / (yMax * 1.05) * area.height());
+                       area.bottom() - (pt.y() - yMin) / (yMax - yMin) * area.height());
     };
     p.setRenderHint(QPainter::Antialiasing);
     if (m_level > 0) {
@@ -127,7 +134,8 @@ FocusPanel::FocusPanel(QWidget *parent) : QFrame(parent)
     auto *sweep = new QHBoxLayout;
     findFocusBtn = new QPushButton(QStringLiteral("Find focus"), this);
     findFocusBtn->setToolTip(
-        QStringLiteral("Step the focus through the range and come back to the sharpest step"));
+        QStringLiteral("Step the focus through the range and come back to the sharpest step "
+                       "(Ctrl+F; Esc stops)"));
     sweepStepsBox = new QSpinBox(this);
     sweepStepsBox->setRange(4, 60);
     sweepStepsBox->setValue(20);
