@@ -39,27 +39,13 @@ QImage sky(QSize size = {320, 240})
     return image;
 }
 
-// passes of a [1 2 1]/4 filter across and down: more passes, wider blur.
-QImage blurred(QImage image, int passes)
+// The same picture seen through a softer lens: shrunk by factor and
+// enlarged back, both smoothly.
+QImage blurred(const QImage &image, int factor)
 {
-    for (int pass = 0; pass < passes; ++pass) {
-        QImage out = image;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) {
-                int sum[3] = {0, 0, 0};
-                for (int d = -1; d <= 1; ++d) {
-                    const QRgb h = image.pixel(std::clamp(x + d, 0, image.width() - 1), y);
-                    const QRgb v = image.pixel(x, std::clamp(y + d, 0, image.height() - 1));
-                    const int w = d == 0 ? 2 : 1;
-                    sum[0] += w * (qRed(h) + qRed(v));
-                    sum[1] += w * (qGreen(h) + qGreen(v));
-                    sum[2] += w * (qBlue(h) + qBlue(v));
-                }
-                out.setPixel(x, y, qRgb((sum[0] + 4) / 8, (sum[1] + 4) / 8, (sum[2] + 4) / 8));
-            }
-        image = out;
-    }
-    return image;
+    return image.scaled(image.size() / factor, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .scaled(image.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .convertToFormat(QImage::Format_RGB32);
 }
 
 QImage scaledBrightness(QImage image, double factor)
@@ -90,30 +76,29 @@ void tst_Sharpness::blurSeriesRanksInOrder()
 {
     const QImage base = sky();
     double previous = 0;
-    for (int passes : {16, 8, 4, 2, 1, 0}) {
-        const double score = measureSharpness(blurred(base, passes), base.rect()).score;
+    for (int factor : {12, 8, 5, 3, 2, 1}) {
+        const double score = measureSharpness(blurred(base, factor), base.rect()).score;
         QVERIFY2(
             score > previous * 1.05,
-            qPrintable(
-                QStringLiteral("%1 passes: %2 after %3").arg(passes).arg(score).arg(previous)));
+            qPrintable(QStringLiteral("1/%1: %2 after %3").arg(factor).arg(score).arg(previous)));
         previous = score;
     }
 }
 
 void tst_Sharpness::brightnessAloneDoesNotMoveTheScore_data()
 {
-    QTest::addColumn<int>("passes");
+    QTest::addColumn<int>("blur");
     QTest::addColumn<double>("factor");
-    for (int passes : {0, 3})
+    for (int blur : {1, 4})
         for (double factor : {0.5, 2.0})
-            QTest::addRow("blur %d, x%.1f", passes, factor) << passes << factor;
+            QTest::addRow("blur 1/%d, x%.1f", blur, factor) << blur << factor;
 }
 
 void tst_Sharpness::brightnessAloneDoesNotMoveTheScore()
 {
-    QFETCH(int, passes);
+    QFETCH(int, blur);
     QFETCH(double, factor);
-    const QImage image = blurred(sky(), passes);
+    const QImage image = blurred(sky(), blur);
     const analysis::Sharpness plain = measureSharpness(image, image.rect());
     const analysis::Sharpness scaled =
         measureSharpness(scaledBrightness(image, factor), image.rect());
@@ -162,8 +147,8 @@ void tst_Sharpness::workerTakesTheNewestFrame()
     const QImage big = sky({1920, 1080});
     QImage flat(1920, 1080, QImage::Format_RGB32);
     flat.fill(Qt::black);
+    QObject receiver;
     {
-        QObject receiver;
         analysis::AnalysisWorker worker(&receiver, [&](const analysis::AnalysisWorker::Reading &r) {
             onMainThread = onMainThread && QThread::currentThread() == receiver.thread();
             readings.append(r);
@@ -174,8 +159,10 @@ void tst_Sharpness::workerTakesTheNewestFrame()
         QTRY_VERIFY(!readings.isEmpty() && readings.last().frameNumber == kFrames);
         QVERIFY(worker.replacedCount() > 0);
         QCOMPARE(worker.replacedCount() + quint64(readings.size()), kFrames);
-        // Gone with the worker: a frame posted just before is never reported.
+        // Measured and its reading queued, but the worker goes away before
+        // this thread takes the reading: it is never delivered.
         worker.post(big, big.rect(), kFrames + 1);
+        QThread::msleep(300);
     }
     QTest::qWait(50);
     QVERIFY(onMainThread);
