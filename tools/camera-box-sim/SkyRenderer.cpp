@@ -110,7 +110,9 @@ QByteArray SkyRenderer::frame(const BoxControls &controls, quint64 frameNumber, 
     glow.setColorAt(1, Qt::transparent);
     p.setPen(Qt::NoPen);
     p.setBrush(glow);
+    p.setCompositionMode(QPainter::CompositionMode_Plus); // its light adds to the sky's
     p.drawEllipse(satellite, radius, radius);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     QFont font = p.font();
     font.setPixelSize(std::max(12, int(18 * scale)));
     p.setFont(font);
