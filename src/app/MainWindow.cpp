@@ -9,6 +9,7 @@
 #include "viewer/ViewController.h"
 
 #include <QCloseEvent>
+#include <QShortcut>
 
 #include <algorithm>
 
@@ -43,6 +44,17 @@ MainWindow::MainWindow(ViewerServices services, QWidget *parent)
     outlets.aids.clippedLab = m_ui->clippedLab;
     for (QPushButton *modeBtn : modeButtons())
         outlets.aids.modeBtns << modeBtn;
+    // Focus assist's panel sits between the picture and the menu, hidden
+    // until asked for; its button goes beside the focus buttons.
+    m_focusPanel = new platform::FocusPanel(m_ui->view);
+    m_focusPanel->hide();
+    m_ui->viewLayout->insertWidget(1, m_focusPanel);
+    m_focusAssistBtn = new QPushButton(QStringLiteral("Assist"), m_ui->menuView);
+    m_focusAssistBtn->setCheckable(true);
+    m_focusAssistBtn->setToolTip(QStringLiteral("Focus assist: score, graph and sweep (F)"));
+    m_ui->focusLayout->addWidget(m_focusAssistBtn);
+    outlets.focusPanel = m_focusPanel;
+    outlets.focusAssistBtn = m_focusAssistBtn;
     m_settings = services.settings;
     m_controller = std::make_unique<ViewController>(outlets, services);
     connectActions();
@@ -129,6 +141,19 @@ void MainWindow::connectActions()
         if (QPushButton *button = c->outlets().aids.buttons[int(a.aid) - 1])
             connect(button, &QPushButton::clicked, c,
                     [c, aid = a.aid](bool checked) { c->setAid(aid, checked); });
+
+    // MARK: - ViewController_Focus.cpp
+    // Letters, and Esc, that no other control of the window takes.
+    connect(m_focusAssistBtn, &QPushButton::clicked, c, [c] { c->toggleFocusPanel(); });
+    const auto key = [this, c](QKeySequence sequence, void (ViewController::*action)()) {
+        auto *shortcut = new QShortcut(sequence, this);
+        connect(shortcut, &QShortcut::activated, c, action);
+    };
+    key(QKeySequence(Qt::Key_F), &ViewController::toggleFocusPanel);
+    key(QKeySequence(Qt::Key_R), &ViewController::toggleFocusRegion);
+    key(QKeySequence(Qt::Key_L), &ViewController::cycleLoupe);
+    key(QKeySequence(Qt::Key_Escape), &ViewController::cancelFocusSweep);
+    key(QKeySequence(Qt::CTRL | Qt::Key_F), &ViewController::clickFindFocus);
 
     // MARK: - ViewController_SaveLocation.cpp
     connect(m_ui->chooseFolderBtn, &QPushButton::clicked, c,

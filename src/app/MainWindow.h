@@ -9,6 +9,10 @@
 
 class QPushButton;
 class ViewController;
+namespace platform
+{
+class FocusPanel;
+}
 namespace Ui
 {
 class MainWindow;
@@ -40,6 +44,8 @@ private:
     void restoreWindowGeometry();
 
     std::unique_ptr<Ui::MainWindow> m_ui;
-    platform::Settings *m_settings = nullptr; // the window's size and place; may be null
+    platform::Settings *m_settings = nullptr;     // the window's size and place; may be null
+    platform::FocusPanel *m_focusPanel = nullptr; // owned by the form's view
+    QPushButton *m_focusAssistBtn = nullptr;      // owned by the menu
     std::unique_ptr<ViewController> m_controller;
 };

@@ -1,7 +1,9 @@
 #include "platform/PreviewView.h"
 
+#include "platform/FocusOverlay.h"
 #include "platform/PictureAgeOverlay.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <QtMath>
 
@@ -117,12 +119,53 @@ void PreviewView::paintEvent(QPaintEvent *)
         painter.drawImage(QRectF(target), m_image);
     }
     overlays::paint(painter, target, m_image.size(), m_aids, m_clipMask);
+    if (m_focusOverlay)
+        m_focusOverlay->paint(painter, target, m_image);
     if (!m_pictureAgeText.isEmpty()) {
         painter.resetTransform(); // a text reads the right way round whatever the flips
         paintPictureAge(painter, target, m_pictureAgeText);
     }
     ++m_paintCount;
     Q_EMIT painted();
+}
+
+void PreviewView::setFocusOverlay(FocusOverlay *overlay)
+{
+    if (m_focusOverlay)
+        disconnect(m_focusOverlay, nullptr, this, nullptr);
+    m_focusOverlay = overlay;
+    if (overlay)
+        connect(overlay, &FocusOverlay::changed, this, qOverload<>(&QWidget::update));
+    update();
+}
+
+QPoint PreviewView::inView(QPoint at) const
+{
+    // The flips are their own inverse: a point on the screen maps back onto
+    // the picture as it is before them.
+    return overlays::viewTransform(pictureRect(), m_aids).map(at);
+}
+
+void PreviewView::mousePressEvent(QMouseEvent *event)
+{
+    if (m_focusOverlay && event->button() == Qt::LeftButton &&
+        m_focusOverlay->mousePress(inView(event->position().toPoint()), pictureRect()))
+        return;
+    QWidget::mousePressEvent(event);
+}
+
+void PreviewView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_focusOverlay)
+        m_focusOverlay->mouseMove(inView(event->position().toPoint()), pictureRect());
+    QWidget::mouseMoveEvent(event);
+}
+
+void PreviewView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_focusOverlay)
+        m_focusOverlay->mouseRelease();
+    QWidget::mouseReleaseEvent(event);
 }
 
 } // namespace platform

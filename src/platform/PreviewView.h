@@ -3,12 +3,15 @@
 #include "platform/PreviewOverlays.h"
 
 #include <QImage>
+#include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
 
 namespace platform
 {
+
+class FocusOverlay;
 
 // Shows one picture, centred. A picture larger than the view is shrunk to fit
 // with its proportions kept, using filtered down-scaling; a smaller one is
@@ -49,6 +52,10 @@ public:
     void setPictureAgeText(const QString &text);
     const QString &pictureAgeText() const { return m_pictureAgeText; }
 
+    // Focus assist's region and loupe, drawn over the picture and given the
+    // mouse; null for none. The view does not own it.
+    void setFocusOverlay(FocusOverlay *overlay);
+
     // How many times a picture has been painted; benchmarks and tests watch it.
     std::uint64_t paintCount() const { return m_paintCount; }
 
@@ -58,8 +65,12 @@ Q_SIGNALS:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    QPoint inView(QPoint at) const; // a widget point as the unflipped picture has it
     QImage m_image;
     QSize m_frameSize;
     // m_image area-averaged to the picture's size in device pixels, made on the
@@ -69,6 +80,7 @@ private:
     QImage m_clipMask;
     std::uint64_t m_paintCount = 0;
     QString m_pictureAgeText;
+    QPointer<FocusOverlay> m_focusOverlay;
 };
 
 } // namespace platform

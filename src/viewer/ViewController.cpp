@@ -51,4 +51,6 @@ void ViewController::viewDidLoad()
 
     // The save folder, or the prompt for one (ViewController_SaveLocation.cpp).
     getFilePath();
+
+    setupFocusAssist();
 }

@@ -1,6 +1,10 @@
 #pragma once
 
 #include "analysis/HistogramWorker.h"
+#include "analysis/AnalysisWorker.h"
+#include "focus/FocusSweep.h"
+#include "platform/FocusOverlay.h"
+#include "platform/FocusPanel.h"
 #include "platform/KeyMonitor.h"
 #include "platform/NightTheme.h"
 #include "platform/PreviewView.h"
@@ -46,6 +50,8 @@ struct ViewOutlets {
     QPointer<QLabel> tipsLab;
     QPointer<QPushButton> openFileBtn;
     AidOutlets aids;
+    QPointer<platform::FocusPanel> focusPanel; // shown and hidden by focus assist
+    QPointer<QPushButton> focusAssistBtn;      // checked while the panel shows
 };
 
 // The viewer's controller: all user-interface state of the program and the
@@ -236,7 +242,46 @@ public:
     // True when the key was taken.
     bool viewKeyDown(const QKeyEvent &event);
 
+    // MARK: - ViewController_Focus.cpp: focus assist
+    // The score of the region on each frame (off the main thread), its graph
+    // and best, the region and loupe over the picture, and the focus sweep.
+    void setupFocusAssist();
+    void toggleFocusPanel();  // F, or the focus assist button
+    void toggleFocusRegion(); // R, or the panel's region button
+    void cycleLoupe();        // L: off, 1:1, 2x, 4x
+    void resetFocusScore();
+    // "Find focus": starts the sweep over the panel's range, or stops a
+    // running one. Refused, with a notice, while recording or without a
+    // picture.
+    void clickFindFocus();
+    // Esc, an arrow key, a focus button, the end of the stream or a recording
+    // starting: the motor stays where it is.
+    void cancelFocusSweep();
+    focus::FocusSweep &focusSweep() { return m_focusSweep; }
+    platform::FocusOverlay &focusOverlay() { return m_focusOverlay; }
+    bool isFocusAssistOn() const;
+    // The scores of the last kFocusGraphSpan: x in seconds, y the score.
+    const QList<QPointF> &focusHistory() const { return m_focusHistory; }
+    double bestFocusScore() const { return m_bestFocusScore; }
+    static constexpr double kFocusGraphSpan = 30.0;
+    static inline const QString kFocusRegionKey = QStringLiteral("focus/region");
+    static inline const QString kFocusStepsKey = QStringLiteral("focus/sweepSteps");
+
 private:
+    // MARK: - ViewController_Focus.cpp
+    void focusFrame(const QImage &image);
+    void focusReading(const analysis::AnalysisWorker::Reading &reading);
+    void showFocusSweep();
+    void showFocusRegionState();
+    focus::FocusSweep m_focusSweep;
+    platform::FocusOverlay m_focusOverlay;
+    std::unique_ptr<analysis::AnalysisWorker> m_focusWorker; // made by setupFocusAssist
+    quint64 m_focusFrameNumber = 0;
+    QElapsedTimer m_focusClock;
+    QList<QPointF> m_focusHistory;
+    double m_bestFocusScore = 0;
+    bool m_focusRegionShown = true;
+
     // MARK: - ViewController_FrameCapture.cpp
     FrameStep frameCaptureStep(const QImage &image, QSize frameSize);
 

@@ -65,6 +65,7 @@ void ViewController::disconnection()
     if (CameraBuffer::hasSharedInstance() && CameraBuffer::shareInstance().isStreaming())
         return;
 
+    cancelFocusSweep(); // no picture to judge by
     m_sinceFrame.invalidate();
     if (m_outlets.previewImgeView) {
         m_outlets.previewImgeView->setPictureAgeText({});

@@ -16,8 +16,9 @@ QSize ViewController::frameDecodeSize(QSize frameSize)
 bool ViewController::needsFullFrame() const
 {
     // A photo and a recording keep the frame's own pixels; a time-lapse
-    // writes only the frames it samples.
-    if (m_isSnapshot)
+    // writes only the frames it samples. Focus assist scores, and its loupe
+    // shows, the region's own pixels.
+    if (m_isSnapshot || isFocusAssistOn())
         return true;
     if (!m_isVideo)
         return false;
@@ -37,6 +38,7 @@ void ViewController::cameraBufferFrame(const QImage &image, QSize frameSize)
         m_outlets.previewImgeView->setImage(image, frameSize);
     }
     measureFrame(image); // off this thread (ViewController_Aids.cpp)
+    focusFrame(image);   // likewise (ViewController_Focus.cpp)
 
     if (frameCaptureStep(image, frameSize) == FrameStep::Stop)
         return;

@@ -39,6 +39,7 @@ void ViewController::installKeyMonitor()
 
 void ViewController::keyDown(const QKeyEvent &event)
 {
+    cancelFocusSweep(); // the user takes the focus back
     setManualFocus();
     if (event.key() == kFocusNearKey)
         RequestManager::sharedManager().setLeftCompleted([](bool) {});
@@ -54,6 +55,7 @@ void ViewController::mouseClickFocusWithValue(const QString &value)
 
 void ViewController::clickLeftBtn()
 {
+    cancelFocusSweep();
     mouseClickFocusWithValue(QStringLiteral("15"));
     // Never cancelled: a second click within the delay sends its first half
     // before this second half, and both second halves go out.
@@ -63,6 +65,7 @@ void ViewController::clickLeftBtn()
 
 void ViewController::clickRightBtn()
 {
+    cancelFocusSweep();
     mouseClickFocusWithValue(QStringLiteral("85"));
     platform::mainqueue::postAfter(kFocusButtonSecondHalf, this,
                                    [this] { mouseClickFocusWithValue(QStringLiteral("80")); });

@@ -47,3 +47,13 @@ void SimProcess::kill()
         m_process.waitForFinished(5000);
     }
 }
+
+int SimProcess::reportedFocus()
+{
+    m_output += m_process.readAllStandardOutput();
+    static const QRegularExpression report(QStringLiteral("focus position (\\d+)\\n"));
+    int last = -1;
+    for (auto it = report.globalMatch(QString::fromUtf8(m_output)); it.hasNext();)
+        last = it.next().captured(1).toInt();
+    return last;
+}

@@ -21,10 +21,14 @@ public:
     quint16 port() const { return m_port; }
     QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
     QProcess &process() { return m_process; }
+    // The lens position last printed by a simulator started with
+    // --report-focus; -1 before it has moved.
+    int reportedFocus();
 
     static QString binary();
 
 private:
     QProcess m_process;
     quint16 m_port = 0;
+    QByteArray m_output; // stdout after the listening line
 };

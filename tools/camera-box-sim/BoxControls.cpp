@@ -57,10 +57,13 @@ BoxControls::Result BoxControls::apply(const QByteArray &query)
         // (value - 10) or (value - 80) steps; 10 and 80 stop it.
         if (!inRange(0, 100))
             return Result::Rejected;
-        if (value > 10 && value < 50)
-            focusPosition = std::max(0, focusPosition - int(value - 10) * 2);
-        else if (value > 80 && value < 100)
-            focusPosition = std::min(1000, focusPosition + int(value - 80) * 2);
+        if (value > 10 && value < 50) {
+            motorPosition = std::max(0, motorPosition - int(value - 10) * 2);
+            focusPosition = std::min(focusPosition, motorPosition);
+        } else if (value > 80 && value < 100) {
+            motorPosition = std::min(1000, motorPosition + int(value - 80) * 2);
+            focusPosition = std::max(focusPosition, motorPosition - backlash);
+        }
         return Result::Applied;
     case kExposureAuto:
         if (!inRange(0, 3))
@@ -95,5 +98,5 @@ QSize BoxControls::frameSize() const
 
 int BoxControls::defocus() const
 {
-    return focusAuto ? 0 : std::abs(focusPosition - kBestFocus);
+    return focusAuto ? 0 : std::abs(focusPosition - bestFocus);
 }

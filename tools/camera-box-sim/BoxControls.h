@@ -8,14 +8,19 @@
 // anywhere in the query, so separators between the other keys do not matter.
 struct BoxControls {
     bool focusAuto = true;
-    int focusPosition = 350; // motor position, 0..1000; sharpest at kBestFocus
+    // The focus drive: the motor's position, 0..1000, and the lens it drives
+    // through a little slack. Moving towards far, the lens trails the motor by
+    // the backlash; moving towards near, it follows the motor exactly. So a
+    // reversal first takes up the slack before the lens moves.
+    int motorPosition = 350;
+    int focusPosition = 350; // the lens; the sky is sharpest at bestFocus
+    int bestFocus = 500;
+    int backlash = 8;
     bool exposureAuto = true;
     int exposureAbsolute = 300; // in 100 us
     bool whiteBalanceAuto = true;
     int whiteBalanceTemperature = 4600; // kelvin
     int resolutionTag = 0;
-
-    static constexpr int kBestFocus = 500;
 
     enum class Result { Applied, Rejected };
 

@@ -3,6 +3,7 @@
 #include <QHostAddress>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 namespace
@@ -15,6 +16,9 @@ BoxServer::BoxServer(Options options, QObject *parent)
     : QObject(parent), m_options(std::move(options))
 {
     m_controls.resolutionTag = m_options.resolutionTag;
+    m_controls.bestFocus = m_options.bestFocus;
+    m_controls.backlash = m_options.backlash;
+    m_air.seed(m_options.seed);
     connect(&m_server, &QTcpServer::newConnection, this, &BoxServer::onConnection);
     m_frameTimer.setTimerType(Qt::PreciseTimer);
     m_frameTimer.setInterval(m_options.fps > 0 ? int(1000.0 / m_options.fps) : 0);
@@ -95,8 +99,13 @@ void BoxServer::answerCommand(QTcpSocket *socket, const QByteArray &target)
         m_commandLog.write(target + '\n');
         m_commandLog.flush();
     }
+    const int lensBefore = m_controls.focusPosition;
     const bool applied =
         m_controls.apply(target.mid(target.indexOf('?') + 1)) == BoxControls::Result::Applied;
+    if (m_options.reportFocus && m_controls.focusPosition != lensBefore) {
+        std::printf("focus position %d\n", m_controls.focusPosition);
+        std::fflush(stdout);
+    }
     const QByteArray body = applied ? R"({"result":"0"})" : R"({"result":"-1"})";
     socket->write("HTTP/1.0 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
                   QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
@@ -110,7 +119,12 @@ void BoxServer::sendFrame()
     });
     if (m_streamClients.isEmpty())
         return;
-    const QByteArray jpeg = m_renderer.frame(m_controls, m_frameNumber++, m_options.quality);
+    // Seeing comes and goes from frame to frame: half-normal around its mean.
+    double seeing = 0;
+    if (m_options.seeing > 0)
+        seeing = std::abs(std::normal_distribution<double>(0.0, m_options.seeing * 1.25)(m_air));
+    const QByteArray jpeg =
+        m_renderer.frame(m_controls, m_frameNumber++, m_options.quality, seeing);
     if (jpeg.isEmpty())
         return;
     // The time the part is handed to the sockets, in microseconds since the

@@ -20,7 +20,7 @@ SkyRenderer::~SkyRenderer()
         tjDestroy(static_cast<tjhandle>(m_encoder));
 }
 
-void SkyRenderer::renderBase(const BoxControls &controls)
+void SkyRenderer::renderBase(const BoxControls &controls, double seeing)
 {
     const QSize size = controls.frameSize();
     const double gain =
@@ -47,7 +47,8 @@ void SkyRenderer::renderBase(const BoxControls &controls)
     // The same stars at every size: positions are fractions of the frame.
     QRandomGenerator rng(20261206);
     const double scale = size.width() / 1280.0;
-    const double blur = controls.defocus() / 12.0 * scale;
+    const double blur = (controls.defocus() / 12.0 + seeing) * scale;
+    m_blur = blur;
     const int count = 260;
     for (int i = 0; i < count; ++i) {
         const QPointF at(rng.bounded(1.0) * size.width(), rng.bounded(1.0) * size.height());
@@ -59,7 +60,9 @@ void SkyRenderer::renderBase(const BoxControls &controls)
             std::clamp((0.45 + magnitude) * std::pow(core / radius, 1.2), 0.12, 1.0);
         QRadialGradient g(at, radius);
         g.setColorAt(0, tint(light, light, light * 1.05));
-        g.setColorAt(blur > 1 ? 0.85 : 0.35, tint(light * 0.7, light * 0.7, light * 0.75));
+        // The bright core widens smoothly into a disc as the blur grows, so
+        // a sharpness measure falls steadily with the defocus.
+        g.setColorAt(0.35 + 0.5 * blur / radius, tint(light * 0.7, light * 0.7, light * 0.75));
         g.setColorAt(1, Qt::transparent);
         p.setBrush(g);
         p.drawEllipse(at, radius, radius);
@@ -73,13 +76,16 @@ void SkyRenderer::renderBase(const BoxControls &controls)
     p.drawEllipse(nebula.center(), nebula.radius(), nebula.radius() * 0.7);
 }
 
-QByteArray SkyRenderer::frame(const BoxControls &controls, quint64 frameNumber, int quality)
+QByteArray SkyRenderer::frame(const BoxControls &controls, quint64 frameNumber, int quality,
+                              double seeing)
 {
+    // Seeing in tenths of a pixel: a still night redraws nothing.
+    const int seeingTenths = int(std::lround(std::max(0.0, seeing) * 10));
     const Key key{controls.frameSize(), controls.defocus(),
                   controls.exposureAuto ? -1 : controls.exposureAbsolute,
-                  controls.whiteBalanceAuto ? -1 : controls.whiteBalanceTemperature};
+                  controls.whiteBalanceAuto ? -1 : controls.whiteBalanceTemperature, seeingTenths};
     if (!(key == m_key)) {
-        renderBase(controls);
+        renderBase(controls, seeingTenths / 10.0);
         m_key = key;
     }
     if (m_work.size() != m_base.size())
@@ -90,12 +96,23 @@ QByteArray SkyRenderer::frame(const BoxControls &controls, quint64 frameNumber, 
     const double scale = size.width() / 1280.0;
     QPainter p(&m_work);
     p.setRenderHint(QPainter::Antialiasing);
-    // The satellite crosses the frame in ten seconds at 20 frames a second.
+    // The satellite crosses the frame in ten seconds at 20 frames a second,
+    // blurred by the same focus as the stars.
     const double t = double(frameNumber % 200) / 200.0;
     const QPointF satellite(t * size.width(), size.height() * (0.8 - 0.5 * t));
+    const double core = 3 * scale;
+    const double radius = core + m_blur;
+    const double light = std::clamp(std::pow(core / radius, 1.2), 0.12, 1.0);
+    QRadialGradient glow(satellite, radius);
+    glow.setColorAt(0, QColor::fromRgbF(float(light), float(light * 0.94), float(light * 0.78)));
+    glow.setColorAt(0.35 + 0.5 * m_blur / radius,
+                    QColor::fromRgbF(float(light * 0.7), float(light * 0.66), float(light * 0.55)));
+    glow.setColorAt(1, Qt::transparent);
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(255, 240, 200));
-    p.drawEllipse(satellite, 3 * scale, 3 * scale);
+    p.setBrush(glow);
+    p.setCompositionMode(QPainter::CompositionMode_Plus); // its light adds to the sky's
+    p.drawEllipse(satellite, radius, radius);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     QFont font = p.font();
     font.setPixelSize(std::max(12, int(18 * scale)));
     p.setFont(font);

@@ -10,6 +10,7 @@
 
 int main(int argc, char **argv)
 {
+    using QOption = QCommandLineOption;
     // Drawing the sky needs fonts but never a screen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -36,7 +37,22 @@ int main(int argc, char **argv)
     const QCommandLineOption commandLog(
         QStringLiteral("command-log"), QStringLiteral("Append every command URL received to FILE."),
         QStringLiteral("FILE"));
-    parser.addOptions({port, fps, resolution, quality, commandLog});
+    const QOption bestFocus(QStringLiteral("best-focus"),
+                            QStringLiteral("Focus position where the sky is sharpest, 0 to 1000; "
+                                           "the box starts at 350 and a step moves 20."),
+                            QStringLiteral("N"), QStringLiteral("500"));
+    const QOption backlash(QStringLiteral("backlash"),
+                           QStringLiteral("Slack of the focus drive on a reversal, 0 to 100."),
+                           QStringLiteral("N"), QStringLiteral("8"));
+    const QOption seeing(QStringLiteral("seeing"),
+                         QStringLiteral("Mean extra blur of the air per frame, in pixels."),
+                         QStringLiteral("PX"), QStringLiteral("0"));
+    const QOption seed(QStringLiteral("seed"), QStringLiteral("Seed of the seeing."),
+                       QStringLiteral("N"), QStringLiteral("1"));
+    const QOption reportFocus(QStringLiteral("report-focus"),
+                              QStringLiteral("Print \"focus position N\" when the lens moves."));
+    parser.addOptions({port, fps, resolution, quality, commandLog, bestFocus, backlash, seeing,
+                       seed, reportFocus});
     parser.process(app);
 
     BoxServer::Options options;
@@ -45,6 +61,11 @@ int main(int argc, char **argv)
     options.resolutionTag = std::clamp(parser.value(resolution).toInt(), 0, 11);
     options.quality = std::clamp(parser.value(quality).toInt(), 1, 100);
     options.commandLogPath = parser.value(commandLog);
+    options.bestFocus = std::clamp(parser.value(bestFocus).toInt(), 0, 1000);
+    options.backlash = std::clamp(parser.value(backlash).toInt(), 0, 100);
+    options.seeing = std::clamp(parser.value(seeing).toDouble(), 0.0, 20.0);
+    options.seed = parser.value(seed).toUInt();
+    options.reportFocus = parser.isSet(reportFocus);
 
     BoxServer server(options);
     if (!server.listen()) {
