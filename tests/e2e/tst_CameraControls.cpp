@@ -83,7 +83,7 @@ void tst_CameraControls::skyAnswersTheControls()
     WindowRig rig;
     QVERIFY2(rig.start({QStringLiteral("--fps"), QStringLiteral("15")}),
              "camera-box-sim did not start");
-    Ui::MainWindow &form = rig.form();
+    const FormControls &form = rig.form();
     const auto now = [&] { return means(form.previewImgeView->image()); };
     QTRY_VERIFY_WITH_TIMEOUT(!form.previewImgeView->image().isNull(), kTimeoutMs);
 
