@@ -3,9 +3,11 @@
 
 #include "platform/Controls.h"
 #include "platform/Log.h"
+#include "platform/ThreadRules.h"
 
 void ViewController::cameraBufferImage(const QImage &image)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     if (m_outlets.previewImgeView)
         m_outlets.previewImgeView->setImage(image);
 
@@ -27,6 +29,7 @@ void ViewController::cameraBufferImage(const QImage &image)
 
 void ViewController::cameraFPS(qint64 framesInLastSecond)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     if (m_outlets.fpsLab)
         m_outlets.fpsLab->setText(QStringLiteral("FPS:%1").arg(framesInLastSecond));
 }
