@@ -6,7 +6,7 @@
 #include "platform/CameraAddress.h"
 #include "platform/PreviewView.h"
 #include "stream/CameraBuffer.h"
-#include "ui_MainWindow.h"
+#include "support/FormControls.h"
 #include "viewer/ViewController.h"
 
 #include <QEventLoop>
@@ -77,7 +77,7 @@ ViewController &ViewerRig::controller()
 
 platform::PreviewView &ViewerRig::preview()
 {
-    return *m_window->form().previewImgeView;
+    return *FormControls(*m_window).previewImgeView;
 }
 
 bool ViewerRig::waitForFrameSize(QSize size, int timeoutMs)
@@ -97,7 +97,7 @@ bool ViewerRig::chooseMode(const QString &title)
 
 void ViewerRig::pressCapture()
 {
-    QTest::mouseClick(m_window->form().photoBtn, Qt::LeftButton);
+    QTest::mouseClick(FormControls(*m_window).photoBtn, Qt::LeftButton);
 }
 
 } // namespace bench

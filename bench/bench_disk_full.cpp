@@ -21,7 +21,7 @@
 #include "capture/ImageWritingVideoTool.h"
 #include "platform/Volumes.h"
 #include "stream/JpegDecoder.h"
-#include "ui_MainWindow.h"
+#include "support/FormControls.h"
 #include "viewer/ViewController.h"
 
 #include <QApplication>
@@ -103,7 +103,7 @@ int guarded(const QString &folder, const std::vector<QByteArray> &frames)
         600000, 20);
     const double seconds = double(clock.elapsed()) / 1000;
     const double freeAtStop = freeMb(folder);
-    const QString notice = rig.window().form().tipsLab->text();
+    const QString notice = FormControls(rig.window()).tipsLab->text();
     spinUntil([&] { return writer.finishingCount() == 0; }, 60000);
     const int inFile = countVideoPackets(path);
     std::printf("Guarded: 3840x2160 at 8 fps into a volume with %.1f MiB free\n"

@@ -13,10 +13,10 @@
 #include "BenchSupport.h"
 #include "app/MainWindow.h"
 #include "platform/CameraAddress.h"
+#include "support/FormControls.h"
 #include "support/ProcessFigures.h"
 #include "support/SimProcess.h"
 #include "support/ViewerFakes.h"
-#include "ui_MainWindow.h"
 #include "viewer/ViewController.h"
 
 #include <QApplication>
@@ -120,8 +120,9 @@ int main(int argc, char **argv)
     window.show();
     window.controller().viewDidLoad();
     const ViewController &controller = window.controller();
-    const platform::PreviewView *preview = window.form().previewImgeView;
-    QPushButton *status = window.form().statusBtn;
+    const FormControls form(window);
+    const platform::PreviewView *preview = form.previewImgeView;
+    QPushButton *status = form.statusBtn;
     if (!waitFor(
             [&] { return !preview->image().isNull() && controller.photoSize().width() > 0; })) {
         std::fprintf(stderr, "no frame from the simulator\n");

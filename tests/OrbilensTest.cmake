@@ -7,8 +7,6 @@ function(orbilens_add_test name)
     add_executable(${name} ${ARG_SOURCES} $<TARGET_OBJECTS:orbilens_camera_address_loopback>)
     target_link_libraries(${name} PRIVATE Qt6::Test orbilens_test_support ${ARG_LIBS} orbilens_warnings)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-    # Tests reach the window's form through the app library's generated header.
-    set_target_properties(${name} PROPERTIES AUTOUIC OFF)
     add_test(NAME ${name} COMMAND ${name})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)

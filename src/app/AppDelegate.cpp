@@ -1,7 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "capture/ImageWritingVideoTool.h"
-#include "platform/Log.h"
+#include "platform/LogCategories.h"
 
 #include <QGuiApplication>
 
@@ -18,5 +18,5 @@ void AppDelegate::applicationWillTerminate()
     // The writer's workers would otherwise be stopped wherever they are when
     // the process ends, and the last seconds of the file lost with them.
     if (!ImageWritingVideoTool::shareInstance().finishAllAndWait(kFinishRecordingsAtExit))
-        platform::log(QStringLiteral("A recording was cut short at exit."));
+        qCWarning(lcCapture) << "A recording was cut short at exit.";
 }

@@ -2,6 +2,7 @@
 
 #include "capture/ImageBuffer.h"
 #include "platform/Log.h"
+#include "platform/ThreadRules.h"
 
 #include <QFile>
 
@@ -52,6 +53,7 @@ int ImageWritingVideoTool::queueCapacityFor(int width, int height)
 void ImageWritingVideoTool::writePath(const QString &path, QSizeF writingVideoSize, int videoFPS,
                                       StartCallback withCallbackBlock)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     reapFinished();
     if (videoWriter)
         finishCurrent({});
@@ -95,6 +97,7 @@ void ImageWritingVideoTool::writePath(const QString &path, QSizeF writingVideoSi
 
 void ImageWritingVideoTool::writeImage(const QImage &image, FrameCallback withCallbackBlock)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     if (!videoWriter || !videoWriter->isReadyForMoreMediaData()) {
         if (videoWriter)
             ++m_droppedFrames;
@@ -126,6 +129,7 @@ bool ImageWritingVideoTool::appendToAdapter(VideoWriterInput &adaptor,
                                             std::unique_ptr<PixelBuffer> pixelBuffer,
                                             MediaTime atTime)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     if (!adaptor.isReadyForMoreMediaData() && !adaptor.hasFailed()) {
         // Only the main thread fills the queue, so after writeImage's own
         // check this hardly ever waits; when it does, briefly and with one
@@ -152,6 +156,7 @@ void ImageWritingVideoTool::writeCompleteBlock(CompletionCallback callback)
 
 void ImageWritingVideoTool::writeCompleteWithReport(FinishReportCallback callback)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     reapFinished();
     if (videoWriter)
         finishCurrent(std::move(callback));
@@ -181,6 +186,7 @@ void ImageWritingVideoTool::finishCurrent(FinishReportCallback callback)
 
 bool ImageWritingVideoTool::finishAllAndWait(std::chrono::milliseconds timeout)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     if (videoWriter)
         finishCurrent({});
     const auto deadline = VideoWriterInput::Clock::now() + timeout;

@@ -2,7 +2,8 @@
 
 #include "capture/VideoFileEncoder.h"
 #include "platform/FileSync.h"
-#include "platform/Log.h"
+#include "platform/LogCategories.h"
+#include "platform/ThreadRules.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,7 +28,11 @@ VideoWriterInput::VideoWriterInput(Config config) : m_config(std::move(config))
 {
     if (m_config.fd >= 0)
         m_probeFd = ::fcntl(m_config.fd, F_DUPFD_CLOEXEC, 0);
-    m_worker = std::thread([this] { run(); });
+    m_worker = std::thread([this] {
+        // Named, so that top -H, gdb and perf tell the encoder from the rest.
+        platform::threads::setCurrentThreadName(kWorkerThreadName);
+        run();
+    });
 }
 
 VideoWriterInput::~VideoWriterInput()
@@ -210,7 +215,8 @@ void VideoWriterInput::setFailed(const QString &why, bool noSpace)
         m_queue.clear();
     }
     m_changed.notify_all();
-    platform::log(QStringLiteral("video writer: %1: %2").arg(m_config.path, why));
+    qCWarning(lcCapture).noquote()
+        << QStringLiteral("video writer: %1: %2").arg(m_config.path, why);
 }
 
 void VideoWriterInput::run()
@@ -338,9 +344,12 @@ RecordingOutcome VideoWriterInput::settleClosedFile(Encoded encoded)
             setFailed(QStringLiteral("the file was removed while it was written"));
         if (encoded.holdsFrames && restoreRemovedFile())
             keptPath = m_config.path;
-        platform::log(QStringLiteral("video writer: %1: %2")
-                          .arg(m_config.path, keptPath.isEmpty() ? QStringLiteral("lost")
-                                                                 : QStringLiteral("restored")));
+        if (keptPath.isEmpty())
+            qCWarning(lcCapture).noquote()
+                << QStringLiteral("video writer: %1: lost").arg(m_config.path);
+        else
+            qCInfo(lcCapture).noquote()
+                << QStringLiteral("video writer: %1: restored").arg(m_config.path);
         outcome = keptPath.isEmpty() ? RecordingOutcome::FolderRemovedLost
                                      : RecordingOutcome::FolderRemovedRestored;
     } else {

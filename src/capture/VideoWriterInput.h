@@ -53,6 +53,8 @@ public:
     // Called on the worker thread before each frame is encoded, with the
     // frame's time. Lets a caller pace or observe the worker.
     using FrameHook = std::function<void(MediaTime)>;
+    // The worker's thread name (at most 15 characters, as Linux keeps them).
+    static constexpr const char *kWorkerThreadName = "orbilens-encode";
 
     struct Config {
         QString path;

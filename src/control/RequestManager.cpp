@@ -2,6 +2,7 @@
 
 #include "control/CommandAnswer.h"
 #include "control/CommandUrl.h"
+#include "platform/LogCategories.h"
 #include "platform/MainQueue.h"
 #include "platform/SharedInstance.h"
 
@@ -116,7 +117,11 @@ void RequestManager::send(const QString &url, ResponseCompletion completed)
     reply->setReadBufferSize(CommandAnswer::kMaxBodyBytes + 1);
     connect(reply, &QNetworkReply::metaDataChanged, this, [reply] { abortIfTooLong(reply); });
     connect(reply, &QNetworkReply::readyRead, this, [reply] { abortIfTooLong(reply); });
-    QTimer::singleShot(m_requestTimeout, reply, [reply] { reply->abort(); });
+    QTimer::singleShot(m_requestTimeout, reply, [reply, timeoutMs = m_requestTimeout] {
+        qCInfo(lcControl).noquote()
+            << "no answer in" << timeoutMs.count() << "ms:" << reply->url().toString();
+        reply->abort();
+    });
     connect(reply, &QNetworkReply::finished, this,
             [this, reply, completed = std::move(completed)]() mutable {
                 finish(reply, std::exchange(completed, nullptr));

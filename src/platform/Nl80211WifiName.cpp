@@ -1,5 +1,7 @@
 #include "platform/Nl80211WifiName.h"
 
+#include "platform/LogCategories.h"
+
 #include <linux/nl80211.h>
 #include <netlink/genl/ctrl.h>
 #include <netlink/genl/genl.h>
@@ -103,8 +105,10 @@ std::optional<QString> Nl80211WifiName::currentNetworkName()
     setsockopt(nl_socket_get_fd(sock.get()), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 
     const int family = genl_ctrl_resolve(sock.get(), NL80211_GENL_NAME);
-    if (family < 0)
+    if (family < 0) {
+        qCDebug(lcPlatform) << "no nl80211: no Wi-Fi network name";
         return std::nullopt; // no nl80211: this machine has no Wi-Fi
+    }
 
     MessagePtr request(nlmsg_alloc());
     if (!request || !genlmsg_put(request.get(), NL_AUTO_PORT, NL_AUTO_SEQ, family, 0, NLM_F_DUMP,
@@ -115,9 +119,14 @@ std::optional<QString> Nl80211WifiName::currentNetworkName()
     nl_socket_modify_cb(sock.get(), NL_CB_VALID, NL_CB_CUSTOM, collectInterface, &interfaces);
     if (nl_send_auto(sock.get(), request.get()) < 0)
         return std::nullopt;
-    if (nl_recvmsgs_default(sock.get()) < 0)
+    if (const int error = nl_recvmsgs_default(sock.get()); error < 0) {
+        qCDebug(lcPlatform) << "nl80211 interface dump failed:" << nl_geterror(error);
         return std::nullopt;
-    return joinedNetworkName(interfaces);
+    }
+    const std::optional<QString> name = joinedNetworkName(interfaces);
+    qCDebug(lcPlatform) << interfaces.size() << "wireless interfaces; network"
+                        << name.value_or(QStringLiteral("(none)"));
+    return name;
 }
 
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/ScheduledTimer.h"
 
+#include "platform/ThreadRules.h"
+
 namespace platform
 {
 
@@ -7,6 +9,7 @@ ScheduledTimer::ScheduledTimer(std::chrono::milliseconds interval, Repeat repeat
                                std::function<void()> action)
     : m_interval(interval), m_repeat(repeat), m_action(std::move(action))
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     // Precise, so that the 0.625 s time-lapse period does not drift by the
     // coarse timer's 5 % slack.
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -23,12 +26,14 @@ ScheduledTimer::~ScheduledTimer()
 
 void ScheduledTimer::invalidate()
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     m_valid = false;
     m_timer.stop();
 }
 
 void ScheduledTimer::fire()
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     if (!m_valid)
         return;
     if (m_repeat == Repeat::Once)

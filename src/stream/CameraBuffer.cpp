@@ -1,7 +1,9 @@
 #include "stream/CameraBuffer.h"
 
 #include "platform/CameraAddress.h"
+#include "platform/LogCategories.h"
 #include "platform/SharedInstance.h"
+#include "platform/ThreadRules.h"
 #include "stream/StreamTask.h"
 
 #include <QCoreApplication>
@@ -71,6 +73,7 @@ void CameraBuffer::startFrameRateTimer()
 
 void CameraBuffer::startWiFiBox()
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     if (cameraBufferDataTask)
         cameraBufferDataTask->cancel();
     startWiFiBoxV2();
@@ -94,6 +97,7 @@ void CameraBuffer::startWiFiBoxV2()
 
 void CameraBuffer::stopTaskWiFiBox()
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     if (cameraBufferDataTask)
         cameraBufferDataTask->cancel();
     m_decoder.releaseReusedImages(); // up to two frames of memory, 66 MB at 3840 x 2160
@@ -106,6 +110,7 @@ bool CameraBuffer::isStreaming() const
 
 void CameraBuffer::clearData()
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     if (!responseData.isEmpty())
         std::memset(responseData.data(), 0, size_t(responseData.size()));
     responseData.resize(0); // keeps the allocation for the next part
@@ -113,6 +118,7 @@ void CameraBuffer::clearData()
 
 void CameraBuffer::resetFPSData()
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     if (m_delegate)
         m_delegate->cameraFPS(qint64(FPSNum));
     FPSNum = 0;
@@ -120,18 +126,21 @@ void CameraBuffer::resetFPSData()
 
 void CameraBuffer::didReceiveResponse(qint64 expectedContentLength)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     dataRang = quint64(expectedContentLength);
     m_discardingPart = false;
 }
 
 void CameraBuffer::didReceiveData(QByteArrayView chunk)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     if (g_shared.peek() != this || m_discardingPart)
         return;
     if (responseData.size() + chunk.size() > kMaxPartBytes) {
         // A part with no usable length or marker must not take all memory:
         // give it up and skip its remaining bytes until the next part. The
         // memory goes back too; real frames are a small fraction of the cap.
+        qCWarning(lcStream) << "a part outgrew" << kMaxPartBytes << "bytes; skipped";
         clearData();
         responseData.squeeze();
         m_discardingPart = true;
@@ -157,7 +166,9 @@ void CameraBuffer::didReceiveData(QByteArrayView chunk)
                                   ? m_delegate->frameDecodeSize(frameSize)
                                   : JpegDecoder::kFullSize;
         const QImage image = m_decoder.decode(responseData, atLeast);
-        if (!image.isNull() && m_delegate)
+        if (image.isNull())
+            qCDebug(lcStream) << "a part of" << responseData.size() << "bytes did not decode";
+        else if (m_delegate)
             m_delegate->cameraBufferFrame(image, frameSize);
         clearData();
     } else if (endsWithEndOfImage(chunk)) {
@@ -165,8 +176,10 @@ void CameraBuffer::didReceiveData(QByteArrayView chunk)
     }
 }
 
-void CameraBuffer::didCompleteWithError(QNetworkReply::NetworkError)
+void CameraBuffer::didCompleteWithError(QNetworkReply::NetworkError error)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
+    qCInfo(lcStream) << "the stream transfer ended:" << error;
     if (m_delegate)
         m_delegate->disconnection();
 }

@@ -2,6 +2,7 @@
 
 #include "platform/Alerts.h"
 #include "platform/WifiName.h"
+#include "viewer/UserTexts.h"
 
 std::optional<QString> Tool::getSSID(platform::WifiName &wifiName)
 {
@@ -20,6 +21,5 @@ void Tool::tipsAlertWithTips(platform::Alerts &alerts, const QString &tips,
     static_assert(kTipsAlertOK == platform::Alerts::kFirstButtonResponse);
     if (!completionHandler)
         completionHandler = [](int) {};
-    alerts.show({QStringLiteral("Tips"), tips, {QStringLiteral("OK")}},
-                std::move(completionHandler));
+    alerts.show({usertexts::tipsTitle(), tips, {usertexts::ok()}}, std::move(completionHandler));
 }

@@ -1,5 +1,6 @@
 #include "viewer/ViewController.h"
 
+#include "platform/ThreadRules.h"
 #include "stream/CameraBuffer.h"
 
 #include <QPalette>
@@ -30,6 +31,7 @@ ViewController::~ViewController()
 
 void ViewController::viewDidLoad()
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     // The live picture shows through to the black view around it; the control
     // panel is a dark gray that does not dazzle at night.
     setBackground(m_outlets.previewImgeView, Qt::transparent);

@@ -4,7 +4,9 @@
 #include "platform/Controls.h"
 #include "platform/ImageAssets.h"
 #include "platform/Log.h"
+#include "platform/LogCategories.h"
 #include "platform/MainQueue.h"
+#include "platform/ThreadRules.h"
 #include "viewer/Tool.h"
 
 #include <QCoreApplication>
@@ -95,6 +97,7 @@ QString clockText(int seconds)
 
 void ViewController::clickModeBtn(QPushButton *sender)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     if (m_timer) {
         showTipsLabWithTipsStr(kRecording);
         return;
@@ -117,6 +120,7 @@ void ViewController::clickModeBtn(QPushButton *sender)
 
 void ViewController::clickPhotoBtn(QObject *)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     // The prompt for a folder comes a second later; the press goes on.
     if (m_filePathStr.isNull())
         getFilePath();
@@ -320,17 +324,25 @@ bool ViewController::saveImage(const QImage &image, const QString &fileName)
     // QSaveFile writes beside the target and renames on commit: the photo
     // appears whole or not at all.
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
+        qCWarning(lcViewer).noquote() << "photo" << fileName << "not saved:" << file.errorString();
         return false;
+    }
     QImageWriter writer(&file, jpeg ? QByteArrayLiteral("jpeg") : QByteArrayLiteral("png"));
     // PNG keeps its default compression: quality 100 would mean none at all.
     if (jpeg)
         writer.setQuality(100);
     if (!writer.write(image)) {
+        qCWarning(lcViewer).noquote()
+            << "photo" << fileName << "not saved:" << writer.errorString() << file.errorString();
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    if (!file.commit()) {
+        qCWarning(lcViewer).noquote() << "photo" << fileName << "not saved:" << file.errorString();
+        return false;
+    }
+    return true;
 }
 
 void ViewController::setPhotoBtnImage(const QString &name)

@@ -2,8 +2,10 @@
 
 #include "platform/ImageAssets.h"
 #include "platform/Log.h"
+#include "platform/ThreadRules.h"
 #include "stream/CameraBuffer.h"
 #include "viewer/Tool.h"
+#include "viewer/UserTexts.h"
 
 #include <QAbstractButton>
 
@@ -30,15 +32,13 @@ void ViewController::connectTips()
         return;
     setStatusOff(m_outlets.statusBtn);
     const QString ssid = Tool::getSSID(m_services.wifiName).value_or(kNoNetworkName);
-    Tool::tipsAlertWithTips(
-        m_services.alerts,
-        QStringLiteral("Currently connect to WiFi: %1.\nPlease connect to WiFi: Orbilens.")
-            .arg(ssid),
-        [](int) {});
+    Tool::tipsAlertWithTips(m_services.alerts, usertexts::connectToBoxNetwork().arg(ssid),
+                            [](int) {});
 }
 
 void ViewController::clickStatusBtn(QObject *sender)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     // The check may turn the button off whatever the click has just done.
     connectTips();
     const auto *button = qobject_cast<const QAbstractButton *>(sender);
@@ -56,6 +56,7 @@ void ViewController::clickStatusBtn(QObject *sender)
 
 void ViewController::disconnection()
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     platform::log(QStringLiteral("中断"));
 
     // The stream client reports the end of every transfer, also of one that

@@ -4,6 +4,7 @@
 #include "control/RequestManager.h"
 #include "platform/Controls.h"
 #include "platform/Log.h"
+#include "viewer/UserTexts.h"
 
 // The camera settings in the window. Each gesture becomes one or two commands
 // to the box; the box's answers are not looked at, so the controls show what
@@ -42,9 +43,9 @@ void ViewController::setParameterStateWithBtn(QPushButton *btn, QSlider *slider)
         // user gesture, so it sends nothing.
         if (slider)
             slider->setValue(slider->minimum());
-        btn->setText(QStringLiteral("Auto"));
+        btn->setText(usertexts::automatic());
     } else {
-        btn->setText(QStringLiteral("Manual"));
+        btn->setText(usertexts::manual());
     }
 }
 
@@ -65,7 +66,7 @@ void ViewController::sliderWhiteBalance(QSlider *sender)
     platform::log(QString::number(sender->value()));
     setParameterWithUrl(parameter(ControlId::AutoWhiteBalance, QStringLiteral("0")));
     if (m_outlets.whiteBalanceBtn) {
-        m_outlets.whiteBalanceBtn->setText(QStringLiteral("Manual"));
+        m_outlets.whiteBalanceBtn->setText(usertexts::manual());
         m_outlets.whiteBalanceBtn->setChecked(true);
     }
     setParameterWithUrl(
@@ -89,7 +90,7 @@ void ViewController::sliderExposure(QSlider *sender)
     platform::log(QString::number(sender->value()));
     setParameterWithUrl(parameter(ControlId::ExposureAuto, QStringLiteral("1")));
     if (m_outlets.exposureBtn) {
-        m_outlets.exposureBtn->setText(QStringLiteral("Manual"));
+        m_outlets.exposureBtn->setText(usertexts::manual());
         m_outlets.exposureBtn->setChecked(true);
     }
     setParameterWithUrl(parameter(ControlId::ExposureAbsolute, QString::number(sender->value())));

@@ -2,6 +2,7 @@
 
 #include "capture/ImageWritingVideoTool.h"
 #include "platform/Log.h"
+#include "viewer/UserTexts.h"
 
 #include <QDateTime>
 
@@ -31,9 +32,9 @@ ViewController::FrameStep ViewController::frameCaptureStep(const QImage &image, 
         if (!path)
             return FrameStep::Continue;
         if (saveImage(image, *path))
-            showTipsLabWithTipsStr(QStringLiteral("Saved successfully"));
+            showTipsLabWithTipsStr(usertexts::savedSuccessfully());
         else
-            showTipsLabWithTipsStr(QStringLiteral("The photo could not be saved."));
+            showTipsLabWithTipsStr(usertexts::photoNotSaved());
         return FrameStep::Continue;
     }
 
@@ -52,8 +53,7 @@ ViewController::FrameStep ViewController::frameCaptureStep(const QImage &image, 
         timeoutStop();
         // After the stop's own "Saved successfully", so that the reason is the
         // notice left on screen.
-        showTipsLabWithTipsStr(
-            QStringLiteral("The resolution has changed and the video has been saved."));
+        showTipsLabWithTipsStr(usertexts::resolutionChangedVideoSaved());
         return FrameStep::Stop;
     }
     if (m_cameraStyleType == kTimeLapseMode && !m_isTimeLapseGetImg)

@@ -3,6 +3,7 @@
 
 #include "platform/Controls.h"
 #include "platform/Log.h"
+#include "platform/ThreadRules.h"
 
 QSize ViewController::frameDecodeSize(QSize frameSize)
 {
@@ -32,6 +33,7 @@ void ViewController::cameraBufferImage(const QImage &image)
 
 void ViewController::cameraBufferFrame(const QImage &image, QSize frameSize)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     m_sinceFrame.start();
     if (m_outlets.previewImgeView) {
         m_outlets.previewImgeView->setPictureAgeText({}); // before the paint of the new frame
@@ -59,6 +61,7 @@ void ViewController::cameraBufferFrame(const QImage &image, QSize frameSize)
 
 void ViewController::cameraFPS(qint64 framesInLastSecond)
 {
+    ORBILENS_ASSERT_MAIN_THREAD();
     if (m_outlets.fpsLab)
         m_outlets.fpsLab->setText(QStringLiteral("FPS:%1").arg(framesInLastSecond));
     showPictureAge();

@@ -8,6 +8,7 @@
 #include "platform/Volumes.h"
 #include "util/ZUFileManager.h"
 #include "viewer/Tool.h"
+#include "viewer/UserTexts.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -22,8 +23,6 @@
 
 namespace
 {
-const QString kSaveFolderPrompt = QStringLiteral("Please select the file save location.");
-const QString kChooserMessage = QStringLiteral("Choose save location");
 // Local time to the millisecond; names sort in the order the captures began.
 const QString kTimestampPattern = QStringLiteral("yyyy-MM-dd-HH:mm:ss.zzz");
 
@@ -117,7 +116,7 @@ void ViewController::getFilePath()
     // Asked again even if a folder is chosen meanwhile: the prompt is cheap
     // and the user may still want another folder.
     platform::mainqueue::postAfter(kSaveFolderPromptDelay, this, [this] {
-        Tool::tipsAlertWithTips(m_services.alerts, kSaveFolderPrompt,
+        Tool::tipsAlertWithTips(m_services.alerts, usertexts::saveFolderPrompt(),
                                 [self = QPointer<ViewController>(this)](int response) {
                                     if (self && response == Tool::kTipsAlertOK)
                                         self->clickChooseSaveLocation(nullptr);
@@ -135,7 +134,8 @@ void ViewController::selectSavePath()
     // and the window may even be closed, taking this controller with it.
     const QPointer<ViewController> self(this);
     m_isChoosingSavePath = true;
-    const std::optional<QString> picked = m_services.folderChooser->chooseFolder(kChooserMessage);
+    const std::optional<QString> picked =
+        m_services.folderChooser->chooseFolder(usertexts::chooseSaveLocation());
     if (!self)
         return;
     m_isChoosingSavePath = false;

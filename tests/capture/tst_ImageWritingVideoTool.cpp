@@ -119,6 +119,15 @@ private Q_SLOTS:
             tool.writeImage(frame({320, 240}, seed), [&](bool) { ++answers; });
             QTRY_COMPARE(gate.held.load(), 1); // the worker holds frame 0, the queue two more
         }
+        // The worker goes by its name, as top -H and gdb list the threads (the
+        // encoder's own threads, started from it, take the name too).
+        QStringList names;
+        for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs))
+            if (QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+                comm.open(QIODevice::ReadOnly))
+                names << QString::fromLatin1(comm.readAll().trimmed());
+        QVERIFY2(names.contains(QLatin1String(VideoWriterInput::kWorkerThreadName)),
+                 qPrintable(names.join(QLatin1Char(' '))));
         // The fourth is dropped without an answer and takes no index.
         QCOMPARE(answers, 3);
         QCOMPARE(tool.droppedFrames(), 1);

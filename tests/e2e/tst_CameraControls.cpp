@@ -55,6 +55,19 @@ void tst_CameraControls::resolutionRoundTrip()
     QCOMPARE(rig.form().previewImgeView->image().size(), QSize(1280, 720));
     QCOMPARE(platform::controls::selectedTag(rig.form().resolutionPopBtn), 8);
 
+    // Every size the box serves leads back to the item chosen: the viewer's
+    // table and the box's numbering agree. (Consecutive tags differ in size.)
+    for (const int tag : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}) {
+        const QSizeF before = rig.c().photoSize();
+        rig.chooseResolution(tag);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.c().photoSize() != before, kTimeoutMs);
+        QVERIFY2(platform::controls::selectedTag(rig.form().resolutionPopBtn) == tag,
+                 qPrintable(QStringLiteral("tag %1 came back as %2 x %3")
+                                .arg(tag)
+                                .arg(rig.c().photoSize().width())
+                                .arg(rig.c().photoSize().height())));
+    }
+
     // A size the box does not have is refused, as the box's own server does.
     std::optional<bool> taken;
     RequestManager::sharedManager().getApi(CommandUrl::resolutionCommand(12), {},
@@ -70,7 +83,7 @@ void tst_CameraControls::skyAnswersTheControls()
     WindowRig rig;
     QVERIFY2(rig.start({QStringLiteral("--fps"), QStringLiteral("15")}),
              "camera-box-sim did not start");
-    Ui::MainWindow &form = rig.form();
+    const FormControls &form = rig.form();
     const auto now = [&] { return means(form.previewImgeView->image()); };
     QTRY_VERIFY_WITH_TIMEOUT(!form.previewImgeView->image().isNull(), kTimeoutMs);
 

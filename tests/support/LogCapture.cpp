@@ -12,7 +12,12 @@ void handler(QtMsgType type, const QMessageLogContext &context, const QString &m
 {
     {
         QMutexLocker lock(&g_mutex);
-        g_lines.append(message);
+        // The program's fixed lines go to the plain log ("default"); its
+        // diagnostics keep their category in front, as Qt prints them.
+        const QString category = QLatin1String(context.category ? context.category : "default");
+        g_lines.append(category == QLatin1String("default")
+                           ? message
+                           : category + QStringLiteral(": ") + message);
     }
     if (g_previous && type != QtInfoMsg)
         g_previous(type, context, message);

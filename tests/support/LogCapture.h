@@ -5,7 +5,8 @@
 #include <QStringList>
 
 // Collects the program's log lines while it lives, so a test can check the
-// exact texts the viewer writes. One at a time.
+// exact texts the viewer writes. A diagnostic of a logging category comes as
+// "category: message". One at a time.
 class LogCapture
 {
 public:

@@ -9,10 +9,10 @@
 #include "control/RequestManager.h"
 #include "platform/CameraAddress.h"
 #include "stream/CameraBuffer.h"
+#include "support/FormControls.h"
 #include "support/SimProcess.h"
 #include "support/TestImages.h"
 #include "support/ViewerFakes.h"
-#include "ui_MainWindow.h"
 #include "viewer/ViewController.h"
 
 #include <QAbstractItemView>
@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 class WindowRig
 {
@@ -43,6 +44,7 @@ public:
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
             return false;
+        m_form.emplace(*window);
         window->controller().viewDidLoad();
         return true;
     }
@@ -56,13 +58,14 @@ public:
     {
         if (CameraBuffer::hasSharedInstance())
             CameraBuffer::shareInstance().stopTaskWiFiBox();
+        m_form.reset();
         window.reset();
         RequestManager::releaseSharedInstance();
         ImageWritingVideoTool::shareInstance().finishAllAndWait(std::chrono::seconds(20));
     }
 
     ViewController &c() { return window->controller(); }
-    Ui::MainWindow &form() { return window->form(); }
+    const FormControls &form() const { return *m_form; }
     SimProcess &sim() { return m_sim; }
     void press() { QTest::mouseClick(form().photoBtn, Qt::LeftButton); }
     void chooseMode(const QString &title)
@@ -100,4 +103,5 @@ public:
 
 private:
     SimProcess m_sim;
+    std::optional<FormControls> m_form; // while the window is open
 };

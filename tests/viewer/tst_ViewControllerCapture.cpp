@@ -4,12 +4,15 @@
 
 #include "capture/Mp4Reader.h"
 #include "platform/FileSync.h"
+#include "support/LogCapture.h"
 #include "support/LoopbackServer.h"
 #include "support/WindowRig.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSaveFile>
 
 namespace
 {
@@ -89,6 +92,7 @@ private Q_SLOTS:
     void diskGuard_data();
     void diskGuard();
     void aidsLeavePhotosAlone();
+    void failedPhotoLogsWhy();
 };
 
 void tst_ViewControllerCapture::captureButton_data()
@@ -368,6 +372,31 @@ void tst_ViewControllerCapture::aidsLeavePhotosAlone()
     }
     QVERIFY(!photos.first().isNull());
     QCOMPARE(photos.last(), photos.first());
+}
+
+void tst_ViewControllerCapture::failedPhotoLogsWhy()
+{
+    LoopbackServer box([](QTcpSocket *, const QByteArray &) {});
+    WindowRig rig;
+    QVERIFY(rig.open(box.baseUrl()));
+    // A plain file where the save folder was: no photo file can be made in it.
+    QVERIFY(QDir(rig.folder()).removeRecursively());
+    QFile blocker(rig.folder());
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    LogCapture log;
+    rig.press();
+    rig.frame({320, 240});
+    QCOMPARE(rig.notice(), QStringLiteral("The photo could not be saved."));
+    // The reason is the one the file layer gives for that path.
+    const QStringList lines = log.lines().filter(QStringLiteral("orbilens.viewer: photo "));
+    QCOMPARE(lines.size(), 1);
+    const QString path = lines[0].section(QLatin1Char(' '), 2, 2);
+    QSaveFile probe(path);
+    QVERIFY(!probe.open(QIODevice::WriteOnly));
+    QCOMPARE(
+        lines[0],
+        QStringLiteral("orbilens.viewer: photo %1 not saved: %2").arg(path, probe.errorString()));
 }
 
 QTEST_MAIN(tst_ViewControllerCapture)

@@ -1,7 +1,6 @@
 #include "BoxControls.h"
 
-#include "viewer/ResolutionTable.h"
-
+#include <array>
 #include <cstdlib>
 
 namespace
@@ -13,6 +12,28 @@ constexpr long long kExposureAuto = 10094849;
 constexpr long long kExposureAbsolute = 10094850;
 constexpr long long kWhiteBalanceAuto = 9963788;
 constexpr long long kWhiteBalanceTemperature = 9963802;
+
+// The picture sizes the box's sensor mode serves, indexed by the value of its
+// resolution command (group 2). Values outside the table are refused.
+constexpr std::array<QSize, 12> kServedSizes{{
+    {640, 480},   // 0: the box's start-up mode
+    {3840, 2160}, // 1
+    {2592, 1944}, // 2
+    {2688, 1512}, // 3
+    {2048, 1536}, // 4
+    {1920, 1080}, // 5
+    {1600, 1200}, // 6
+    {1280, 960},  // 7
+    {1280, 720},  // 8
+    {960, 540},   // 9
+    {800, 600},   // 10
+    {640, 360},   // 11
+}};
+
+bool servesResolution(long long value)
+{
+    return value >= 0 && value < qsizetype(kServedSizes.size());
+}
 } // namespace
 
 bool findQueryNumber(const QByteArray &query, const QByteArray &key, long long *value)
@@ -39,7 +60,7 @@ BoxControls::Result BoxControls::apply(const QByteArray &query)
         return Result::Rejected;
     const auto inRange = [value](long long lo, long long hi) { return value >= lo && value <= hi; };
     if (group == 2 && id == 0) { // resolution
-        if (!resolution::entryForTag(int(value)))
+        if (!servesResolution(value))
             return Result::Rejected;
         resolutionTag = int(value);
         return Result::Applied;
@@ -92,8 +113,8 @@ BoxControls::Result BoxControls::apply(const QByteArray &query)
 
 QSize BoxControls::frameSize() const
 {
-    const resolution::Entry *e = resolution::entryForTag(resolutionTag);
-    return e ? QSize(e->width, e->height) : QSize(640, 480);
+    return servesResolution(resolutionTag) ? kServedSizes[std::size_t(resolutionTag)]
+                                           : kServedSizes[0];
 }
 
 int BoxControls::defocus() const
