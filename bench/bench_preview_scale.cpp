@@ -126,8 +126,8 @@ int main(int argc, char **argv)
     }
     const int rounds = std::max(3, parser.value(roundsOption).toInt());
 
-    std::printf("Preview shrink into %dx%d, process CPU ms per frame (median of %d)\n", area.width(),
-                area.height(), rounds);
+    std::printf("Preview shrink into %dx%d, process CPU ms per frame (median of %d)\n",
+                area.width(), area.height(), rounds);
     std::printf("%-10s %-10s %-9s %-26s %9s %8s %9s\n", "size", "decoded", "decode ms", "shrink",
                 "shrink ms", "max diff", "mean diff");
     for (const QString &tagText : parser.value(tagsOption).split(QLatin1Char(','))) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "analysis/HistogramWorker.h"
 #include "analysis/AnalysisWorker.h"
+#include "analysis/HistogramWorker.h"
 #include "focus/FocusSweep.h"
 #include "platform/FocusOverlay.h"
 #include "platform/FocusPanel.h"

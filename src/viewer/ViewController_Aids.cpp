@@ -131,9 +131,10 @@ void ViewController::measureFrame(const QImage &image)
         m_histogramWorker = std::make_unique<analysis::HistogramWorker>(
             this, [this](const analysis::HistogramWorker::Result &r) { showMeasures(r); });
     // The region of interest while focus assist shows it, else the frame.
-    const QRect area = m_focusOverlay.isRegionVisible()
-                           ? platform::FocusOverlay::frameRegion(m_focusOverlay.region(), image.size())
-                           : image.rect();
+    const QRect area =
+        m_focusOverlay.isRegionVisible()
+            ? platform::FocusOverlay::frameRegion(m_focusOverlay.region(), image.size())
+            : image.rect();
     m_histogramWorker->submit(image, area,
                               isAidOn(Aid::Clipping) ? analysis::HistogramWorker::Mask::Clipped
                                                      : analysis::HistogramWorker::Mask::None);

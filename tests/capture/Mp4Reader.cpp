@@ -72,9 +72,9 @@ Mp4Contents readMp4(const QString &path, bool decode)
     const AVCodec *codec = avcodec_find_decoder(parameters->codec_id);
     av::CodecContextPtr decoder(decode ? avcodec_alloc_context3(codec) : nullptr);
     mp4.error = QStringLiteral("no decoder");
-    if (decode && (!codec || !decoder ||
-                   avcodec_parameters_to_context(decoder.get(), parameters) < 0 ||
-                   avcodec_open2(decoder.get(), codec, nullptr) < 0))
+    if (decode &&
+        (!codec || !decoder || avcodec_parameters_to_context(decoder.get(), parameters) < 0 ||
+         avcodec_open2(decoder.get(), codec, nullptr) < 0))
         return mp4;
     mp4.error.clear();
     mp4.decodedFrames = decode ? 0 : -1;

@@ -11,8 +11,8 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QSaveFile>
+#include <QScopeGuard>
 
 namespace
 {
