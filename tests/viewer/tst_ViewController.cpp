@@ -256,6 +256,12 @@ void tst_ViewController::framesDecodeAtTheShownSize()
     const int difference = testimages::maxDifference(painted, expected);
     QVERIFY2(difference <= 40, qPrintable(QString::number(difference)));
 
+    // Focus assist scores, and its loupe shows, the frame's own pixels.
+    rig.c().toggleFocusPanel();
+    QTRY_COMPARE(preview->image().size(), QSize(1920, 1080));
+    rig.c().toggleFocusPanel();
+    QTRY_COMPARE(preview->image().size(), QSize(960, 540));
+
     // A larger window needs the whole frame; the frame's size stays.
     rig.window->resize(1600, 1000);
     QTRY_COMPARE(preview->image().size(), QSize(1920, 1080));
