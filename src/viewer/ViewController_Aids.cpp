@@ -1,3 +1,4 @@
+#include "viewer/UserTexts.h"
 #include "viewer/ViewController.h"
 
 #include "platform/Controls.h"
@@ -24,7 +25,7 @@ const AidInfo &info(Aid aid)
 
 QString clippedText(double share)
 {
-    return QStringLiteral("Clipped: %1%").arg(share * 100.0, 0, 'f', 2);
+    return usertexts::clippedShare().arg(share * 100.0, 0, 'f', 2);
 }
 
 void setPanelBackground(QWidget *panel, bool night)

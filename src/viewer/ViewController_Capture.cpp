@@ -1,3 +1,4 @@
+#include "viewer/UserTexts.h"
 #include "viewer/ViewController.h"
 
 #include "capture/ImageWritingVideoTool.h"
@@ -20,26 +21,6 @@
 
 namespace
 {
-const QString kRecording = QStringLiteral("Recording...");
-const QString kSaved = QStringLiteral("Saved successfully");
-const QString kDisconnected = QStringLiteral("Disconnected. Please reconnect.");
-const QString kNoPictureYet = QStringLiteral("No picture to record yet.");
-const QString kCouldNotStart = QStringLiteral("The recording could not start.");
-const QString kNotCompleted = QStringLiteral("The recording could not be saved completely:\n%1");
-const QString kCutShort = QStringLiteral("The recording could not be saved completely (%1):\n%2\n"
-                                         "It plays up to the moment writing failed.");
-const QString kFolderRemovedKept =
-    QStringLiteral("The save folder was removed during the recording. What was recorded "
-                   "until then was saved again at:\n%1");
-const QString kFolderRemovedLost = QStringLiteral(
-    "The save folder was removed during the recording, and the recording could not be kept:\n%1");
-const QString kDiskFullKept =
-    QStringLiteral("The disk is full, so the recording stopped. It plays up to the moment the "
-                   "disk filled:\n%1");
-const QString kDiskFullLost =
-    QStringLiteral("The disk is full, and the recording could not be kept:\n%1");
-const QString kWriteFailed =
-    QStringLiteral("The recording stopped: its file could not be written.");
 
 const QString kShootImage = QStringLiteral("icon_camera_shoot_White");
 const QString kVideoImage = QStringLiteral("icon_camera_video_Default_White");
@@ -74,18 +55,19 @@ QString notCompletedText(const ImageWritingVideoTool::FinishReport &report)
     case RecordingOutcome::Completed:
         return {};
     case RecordingOutcome::CutShort:
-        return kCutShort.arg(report.detail, report.keptPath);
+        return usertexts::recordingCutShort().arg(report.detail, report.keptPath);
     case RecordingOutcome::NoSpace:
-        return report.keptPath.isEmpty() ? kDiskFullLost.arg(report.path)
-                                         : kDiskFullKept.arg(report.keptPath);
+        return report.keptPath.isEmpty() ? usertexts::diskFullLost().arg(report.path)
+                                         : usertexts::diskFullKept().arg(report.keptPath);
     case RecordingOutcome::FolderRemovedRestored:
-        return kFolderRemovedKept.arg(report.keptPath);
+        return usertexts::folderRemovedKept().arg(report.keptPath);
     case RecordingOutcome::FolderRemovedLost:
-        return kFolderRemovedLost.arg(report.path);
+        return usertexts::folderRemovedLost().arg(report.path);
     case RecordingOutcome::NothingKept:
-        return kNotCompleted.arg(report.path);
+        return usertexts::recordingNotCompleted().arg(report.path);
     }
-    return kNotCompleted.arg(report.path); // no such outcome; said as plainly as possible
+    // No such outcome; said as plainly as possible.
+    return usertexts::recordingNotCompleted().arg(report.path);
 }
 
 QString clockText(int seconds)
@@ -99,7 +81,7 @@ void ViewController::clickModeBtn(QPushButton *sender)
 {
     ORBILENS_ASSERT_MAIN_THREAD();
     if (m_timer) {
-        showTipsLabWithTipsStr(kRecording);
+        showTipsLabWithTipsStr(usertexts::recording());
         return;
     }
     QPushButton *current = m_outlets.currentModeBtn;
@@ -125,7 +107,7 @@ void ViewController::clickPhotoBtn(QObject *)
     if (m_filePathStr.isNull())
         getFilePath();
     if (m_isDisconnect) {
-        Tool::tipsAlertWithTips(m_services.alerts, kDisconnected, [](int) {});
+        Tool::tipsAlertWithTips(m_services.alerts, usertexts::disconnected(), [](int) {});
         return;
     }
 
@@ -154,7 +136,7 @@ void ViewController::startCapture()
 {
     // Before the first frame there is no size to record at.
     if (m_photoSize.width() < 1 || m_photoSize.height() < 1) {
-        showTipsLabWithTipsStr(kNoPictureYet);
+        showTipsLabWithTipsStr(usertexts::noPictureYet());
         return;
     }
     // No save folder: nothing starts; the prompt for one is on its way.
@@ -164,7 +146,7 @@ void ViewController::startCapture()
     // The writer first: a recording that cannot be written never shows as
     // running.
     if (!startRecordingWithFileUrl(*path)) {
-        showTipsLabWithTipsStr(kCouldNotStart);
+        showTipsLabWithTipsStr(usertexts::recordingCouldNotStart());
         return;
     }
 
@@ -185,7 +167,7 @@ void ViewController::stopCapture()
         setTimeLapsePhotographyTimer();
     // At once, before the file is complete: finishing takes a moment, and a
     // failure is reported on its own once it is known.
-    showTipsLabWithTipsStr(kSaved);
+    showTipsLabWithTipsStr(usertexts::savedSuccessfully());
     stopRecording();
 }
 
@@ -315,7 +297,7 @@ void ViewController::recordingFailed()
     // tells what became of the file.
     platform::log(QStringLiteral("视频写入失败"));
     timeoutStop();
-    showTipsLabWithTipsStr(kWriteFailed);
+    showTipsLabWithTipsStr(usertexts::recordingWriteFailed());
 }
 
 bool ViewController::saveImage(const QImage &image, const QString &fileName)

@@ -1,3 +1,4 @@
+#include "viewer/UserTexts.h"
 #include "viewer/ViewController.h"
 
 #include "platform/Log.h"
@@ -11,10 +12,6 @@
 
 namespace
 {
-const QString kNoRoom =
-    QStringLiteral("Not enough free space in the save folder: at least 256 MB must stay free.");
-const QString kStoppedForRoom =
-    QStringLiteral("The disk is almost full: the recording was stopped and saved.");
 } // namespace
 
 bool ViewController::hasRoomForCapture()
@@ -25,7 +22,7 @@ bool ViewController::hasRoomForCapture()
     if (!free || *free >= kDiskMarginBytes)
         return true;
     platform::log(QStringLiteral("disk guard: %1 bytes free in %2").arg(*free).arg(m_filePathStr));
-    showTipsLabWithTipsStr(kNoRoom);
+    showTipsLabWithTipsStr(usertexts::notEnoughSpace());
     return false;
 }
 
@@ -46,7 +43,7 @@ std::optional<QString> ViewController::checkDiskWhileRecording(const QString &cl
         platform::log(QStringLiteral("disk guard: %1 bytes free, recording stopped").arg(*free));
         timeoutStop();
         // After the stop's own "Saved successfully": the reason stays on screen.
-        showTipsLabWithTipsStr(kStoppedForRoom);
+        showTipsLabWithTipsStr(usertexts::diskAlmostFull());
         return std::nullopt;
     }
     if (size <= 0)

@@ -1,3 +1,4 @@
+#include "viewer/UserTexts.h"
 #include "viewer/ViewController.h"
 
 #include "platform/Settings.h"
@@ -138,7 +139,7 @@ void ViewController::focusFrame(const QImage &image)
     m_focusSweep.frameArrived(m_focusFrameNumber);
     if (m_isVideo && m_focusSweep.isRunning()) {
         cancelFocusSweep();
-        showTipsLabWithTipsStr(QStringLiteral("Focus sweep stopped: recording"));
+        showTipsLabWithTipsStr(usertexts::focusSweepStoppedByRecording());
     }
     if (!m_focusWorker || !isFocusAssistOn())
         return;
@@ -176,11 +177,11 @@ void ViewController::clickFindFocus()
         return;
     }
     if (m_isVideo) {
-        showTipsLabWithTipsStr(QStringLiteral("No focus sweep while recording"));
+        showTipsLabWithTipsStr(usertexts::noFocusSweepWhileRecording());
         return;
     }
     if (m_isDisconnect) {
-        showTipsLabWithTipsStr(QStringLiteral("No focus sweep without a picture"));
+        showTipsLabWithTipsStr(usertexts::noFocusSweepWithoutPicture());
         return;
     }
     focus::FocusSweep::Settings settings;

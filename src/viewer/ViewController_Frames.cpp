@@ -1,4 +1,5 @@
 #include "viewer/ResolutionTable.h"
+#include "viewer/UserTexts.h"
 #include "viewer/ViewController.h"
 
 #include "platform/Controls.h"
@@ -73,7 +74,7 @@ void ViewController::showPictureAge()
     // the transfer ends, and the "Disconnect" picture says so instead.
     QString age;
     if (m_sinceFrame.isValid() && m_sinceFrame.elapsed() > kPictureAgeShownAfter.count())
-        age = QStringLiteral("No new picture for %1 s").arg(m_sinceFrame.elapsed() / 1000);
+        age = usertexts::pictureAge().arg(m_sinceFrame.elapsed() / 1000);
     if (m_outlets.previewImgeView)
         m_outlets.previewImgeView->setPictureAgeText(age);
 }
