@@ -163,4 +163,59 @@ QString clippedShare()
     return text(QT_TRANSLATE_NOOP("UserTexts", "Clipped: %1%"));
 }
 
+QString loupeOff()
+{
+    return text(QT_TRANSLATE_NOOP("UserTexts", "Loupe off"));
+}
+
+QString loupeOneToOne()
+{
+    return text(QT_TRANSLATE_NOOP("UserTexts", "Loupe 1:1"));
+}
+
+QString loupeZoom()
+{
+    return text(QT_TRANSLATE_NOOP("UserTexts", "Loupe %1x"));
+}
+
+QString stopSweep()
+{
+    return text(QT_TRANSLATE_NOOP("UserTexts", "Stop"));
+}
+
+QString findFocus()
+{
+    return text(QT_TRANSLATE_NOOP("UserTexts", "Find focus"));
+}
+
+QString sweepRewinding()
+{
+    return text(QT_TRANSLATE_NOOP("UserTexts", "Moving to the start of the range…"));
+}
+
+QString sweepMeasuring()
+{
+    return text(QT_TRANSLATE_NOOP("UserTexts", "Measuring step %1 of %2"));
+}
+
+QString sweepReturning()
+{
+    return text(QT_TRANSLATE_NOOP("UserTexts", "Returning to step %1"));
+}
+
+QString sweepFound()
+{
+    return text(QT_TRANSLATE_NOOP("UserTexts", "Focused at step %1 of %2"));
+}
+
+QString sweepCancelled()
+{
+    return text(QT_TRANSLATE_NOOP("UserTexts", "Sweep stopped; the focus stays here"));
+}
+
+QString sweepFailed()
+{
+    return text(QT_TRANSLATE_NOOP("UserTexts", "The camera did not take a focus step"));
+}
+
 } // namespace usertexts

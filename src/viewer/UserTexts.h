@@ -37,4 +37,15 @@ QString focusSweepStoppedByRecording(); // a sweep ended by a recording
 QString noFocusSweepWhileRecording();   // a sweep refused while recording
 QString noFocusSweepWithoutPicture();   // a sweep refused with no frame
 QString clippedShare();                 // %1: the clipped share in percent
+QString loupeOff();                     // the loupe button, loupe off
+QString loupeOneToOne();                // the loupe button at 1:1
+QString loupeZoom();                    // the loupe button; %1: 2 or 4
+QString stopSweep();                    // the find-focus button while a sweep runs
+QString findFocus();                    // the find-focus button
+QString sweepRewinding();               // the sweep's state
+QString sweepMeasuring();               // the sweep's state; %1 of %2 steps
+QString sweepReturning();               // the sweep's state
+QString sweepFound();                   // the sweep's result
+QString sweepCancelled();               // the sweep's state
+QString sweepFailed();                  // the sweep's state
 } // namespace usertexts

@@ -114,10 +114,9 @@ void ViewController::cycleLoupe()
     m_focusOverlay.setLoupeZoom(next > 4 ? 0 : next);
     if (m_outlets.focusPanel) {
         const int zoom = m_focusOverlay.loupeZoom();
-        m_outlets.focusPanel->loupeBtn->setText(zoom == 0 ? QStringLiteral("Loupe off")
-                                                : zoom == 1
-                                                    ? QStringLiteral("Loupe 1:1")
-                                                    : QStringLiteral("Loupe %1x").arg(zoom));
+        m_outlets.focusPanel->loupeBtn->setText(zoom == 0   ? usertexts::loupeOff()
+                                                : zoom == 1 ? usertexts::loupeOneToOne()
+                                                            : usertexts::loupeZoom().arg(zoom));
     }
 }
 
@@ -201,7 +200,7 @@ void ViewController::showFocusSweep()
     if (!panel)
         return;
     const bool running = m_focusSweep.isRunning();
-    panel->findFocusBtn->setText(running ? QStringLiteral("Stop") : QStringLiteral("Find focus"));
+    panel->findFocusBtn->setText(running ? usertexts::stopSweep() : usertexts::findFocus());
     panel->sweepStepsBox->setEnabled(!running);
     panel->curvePlot->setPoints(m_focusSweep.curve());
     panel->curvePlot->setMarker(
@@ -213,27 +212,24 @@ void ViewController::showFocusSweep()
         panel->sweepLab->clear();
         break;
     case State::Rewinding:
-        panel->sweepLab->setText(QStringLiteral("Moving to the start of the range…"));
+        panel->sweepLab->setText(usertexts::sweepRewinding());
         break;
     case State::Measuring:
-        panel->sweepLab->setText(QStringLiteral("Measuring step %1 of %2")
-                                     .arg(m_focusSweep.curve().size() + 1)
-                                     .arg(steps + 1));
+        panel->sweepLab->setText(
+            usertexts::sweepMeasuring().arg(m_focusSweep.curve().size() + 1).arg(steps + 1));
         break;
     case State::Returning:
-        panel->sweepLab->setText(
-            QStringLiteral("Returning to step %1").arg(m_focusSweep.bestStep() + 1));
+        panel->sweepLab->setText(usertexts::sweepReturning().arg(m_focusSweep.bestStep() + 1));
         break;
     case State::Found:
-        panel->sweepLab->setText(QStringLiteral("Focused at step %1 of %2")
-                                     .arg(m_focusSweep.bestStep() + 1)
-                                     .arg(steps + 1));
+        panel->sweepLab->setText(
+            usertexts::sweepFound().arg(m_focusSweep.bestStep() + 1).arg(steps + 1));
         break;
     case State::Cancelled:
-        panel->sweepLab->setText(QStringLiteral("Sweep stopped; the focus stays here"));
+        panel->sweepLab->setText(usertexts::sweepCancelled());
         break;
     case State::Failed:
-        panel->sweepLab->setText(QStringLiteral("The camera did not take a focus step"));
+        panel->sweepLab->setText(usertexts::sweepFailed());
         break;
     }
 }
