@@ -49,9 +49,9 @@ MainWindow::MainWindow(ViewerServices services, QWidget *parent)
     m_focusPanel = new platform::FocusPanel(m_ui->view);
     m_focusPanel->hide();
     m_ui->viewLayout->insertWidget(1, m_focusPanel);
-    m_focusAssistBtn = new QPushButton(QStringLiteral("Assist"), m_ui->menuView);
+    m_focusAssistBtn = new QPushButton(tr("Assist"), m_ui->menuView);
     m_focusAssistBtn->setCheckable(true);
-    m_focusAssistBtn->setToolTip(QStringLiteral("Focus assist: score, graph and sweep (F)"));
+    m_focusAssistBtn->setToolTip(tr("Focus assist: score, graph and sweep (F)"));
     m_ui->focusLayout->addWidget(m_focusAssistBtn);
     outlets.focusPanel = m_focusPanel;
     outlets.focusAssistBtn = m_focusAssistBtn;

@@ -100,7 +100,7 @@ FocusPanel::FocusPanel(QWidget *parent) : QFrame(parent)
     setFixedWidth(250);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
-    auto *title = new QLabel(QStringLiteral("FOCUS"), this);
+    auto *title = new QLabel(tr("FOCUS"), this);
     layout->addWidget(title);
 
     scoreLab = new QLabel(QStringLiteral("–"), this);
@@ -114,38 +114,38 @@ FocusPanel::FocusPanel(QWidget *parent) : QFrame(parent)
     bestLab->setAlignment(Qt::AlignCenter);
     layout->addWidget(bestLab);
     graph = new FocusPlot(this);
-    graph->setToolTip(QStringLiteral("Score over the last 30 s; the dashed line is the best"));
+    graph->setToolTip(tr("Score over the last 30 s; the dashed line is the best"));
     layout->addWidget(graph);
 
     auto *buttons = new QGridLayout;
-    resetBtn = new QPushButton(QStringLiteral("Reset"), this);
-    resetBtn->setToolTip(QStringLiteral("Forget the best score and the graph"));
-    regionBtn = new QPushButton(QStringLiteral("Region"), this);
+    resetBtn = new QPushButton(tr("Reset"), this);
+    resetBtn->setToolTip(tr("Forget the best score and the graph"));
+    regionBtn = new QPushButton(tr("Region"), this);
     regionBtn->setCheckable(true);
     regionBtn->setChecked(true);
-    regionBtn->setToolTip(QStringLiteral("Show the measured region (R)"));
-    loupeBtn = new QPushButton(QStringLiteral("Loupe off"), this);
-    loupeBtn->setToolTip(QStringLiteral("Loupe: off, 1:1, 2x, 4x (L)"));
+    regionBtn->setToolTip(tr("Show the measured region (R)"));
+    loupeBtn = new QPushButton(tr("Loupe off"), this);
+    loupeBtn->setToolTip(tr("Loupe: off, 1:1, 2x, 4x (L)"));
     buttons->addWidget(resetBtn, 0, 0);
     buttons->addWidget(regionBtn, 0, 1);
     buttons->addWidget(loupeBtn, 1, 0, 1, 2);
     layout->addLayout(buttons);
 
     auto *sweep = new QHBoxLayout;
-    findFocusBtn = new QPushButton(QStringLiteral("Find focus"), this);
+    findFocusBtn = new QPushButton(tr("Find focus"), this);
     findFocusBtn->setToolTip(
-        QStringLiteral("Step the focus through the range and come back to the sharpest step "
-                       "(Ctrl+F; Esc stops)"));
+        tr("Step the focus through the range and come back to the sharpest step "
+           "(Ctrl+F; Esc stops)"));
     sweepStepsBox = new QSpinBox(this);
     sweepStepsBox->setRange(4, 60);
     sweepStepsBox->setValue(20);
-    sweepStepsBox->setSuffix(QStringLiteral(" steps"));
-    sweepStepsBox->setToolTip(QStringLiteral("Range of the sweep"));
+    sweepStepsBox->setSuffix(tr(" steps"));
+    sweepStepsBox->setToolTip(tr("Range of the sweep"));
     sweep->addWidget(findFocusBtn);
     sweep->addWidget(sweepStepsBox);
     layout->addLayout(sweep);
     curvePlot = new FocusPlot(this);
-    curvePlot->setToolTip(QStringLiteral("Score against focus step; the ring is the best step"));
+    curvePlot->setToolTip(tr("Score against focus step; the ring is the best step"));
     layout->addWidget(curvePlot);
     sweepLab = new QLabel(this);
     sweepLab->setWordWrap(true);
