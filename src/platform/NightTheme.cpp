@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <utility>
 
 namespace platform
 {
@@ -18,29 +19,33 @@ const QColor kFace(0x16, 0x03, 0x02);
 
 QPalette nightPalette()
 {
+    const QColor highlight(0x4a, 0x0c, 0x08);
+    const QColor mid(0x30, 0x08, 0x05);
     QPalette p;
     for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        const bool disabled = group == QPalette::Disabled;
-        const QColor text = disabled ? kDimText : kText;
-        p.setColor(group, QPalette::Window, kBlack);
-        p.setColor(group, QPalette::WindowText, text);
-        p.setColor(group, QPalette::Base, kBlack);
-        p.setColor(group, QPalette::AlternateBase, kFace);
-        p.setColor(group, QPalette::Text, text);
-        p.setColor(group, QPalette::Button, kFace);
-        p.setColor(group, QPalette::ButtonText, text);
-        p.setColor(group, QPalette::BrightText, text);
-        p.setColor(group, QPalette::Highlight, QColor(0x4a, 0x0c, 0x08));
-        p.setColor(group, QPalette::HighlightedText, text);
-        p.setColor(group, QPalette::ToolTipBase, kBlack);
-        p.setColor(group, QPalette::ToolTipText, text);
-        p.setColor(group, QPalette::PlaceholderText, kDimText);
-        p.setColor(group, QPalette::Light, kFace);
-        p.setColor(group, QPalette::Midlight, kFace);
-        p.setColor(group, QPalette::Mid, QColor(0x30, 0x08, 0x05));
-        p.setColor(group, QPalette::Dark, kBlack);
-        p.setColor(group, QPalette::Shadow, kBlack);
-        p.setColor(group, QPalette::Link, text);
+        const QColor text = group == QPalette::Disabled ? kDimText : kText;
+        const std::pair<QPalette::ColorRole, QColor> roles[] = {
+            {QPalette::Window, kBlack},
+            {QPalette::WindowText, text},
+            {QPalette::Base, kBlack},
+            {QPalette::AlternateBase, kFace},
+            {QPalette::Text, text},
+            {QPalette::Button, kFace},
+            {QPalette::ButtonText, text},
+            {QPalette::BrightText, text},
+            {QPalette::Highlight, highlight},
+            {QPalette::HighlightedText, text},
+            {QPalette::ToolTipBase, kBlack},
+            {QPalette::ToolTipText, text},
+            {QPalette::PlaceholderText, kDimText},
+            {QPalette::Light, kFace},
+            {QPalette::Midlight, kFace},
+            {QPalette::Mid, mid},
+            {QPalette::Dark, kBlack},
+            {QPalette::Shadow, kBlack},
+            {QPalette::Link, text}};
+        for (const auto &[role, colour] : roles)
+            p.setColor(group, role, colour);
     }
     return p;
 }
