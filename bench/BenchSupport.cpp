@@ -8,6 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
@@ -49,6 +50,43 @@ double monotonicSeconds(Clock::time_point t)
     return std::chrono::duration<double>(t.time_since_epoch()).count();
 }
 } // namespace
+
+namespace
+{
+// A "Name:   value kB" line of /proc/self/status; -1 when missing.
+qint64 statusField(const char *name)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray key = QByteArray(name) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (!line.startsWith(key))
+            continue;
+        const QList<QByteArray> fields = line.mid(key.size()).simplified().split(' ');
+        const qint64 value = fields.value(0).toLongLong();
+        return fields.value(1) == "kB" ? value * 1024 : value;
+    }
+    return -1;
+}
+} // namespace
+
+int openFileDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                   .size());
+}
+
+int threads()
+{
+    return int(statusField("Threads"));
+}
+
+qint64 residentBytes()
+{
+    return statusField("VmRSS");
+}
 
 double processCpuSeconds()
 {

@@ -60,6 +60,12 @@ QList<int> tagsOrAll(const QString &list);
 double processCpuSeconds();
 double threadCpuSeconds();
 
+// Figures of this process from Linux's /proc: entries of /proc/self/fd,
+// "Threads:" and resident memory ("VmRSS", in bytes) of /proc/self/status.
+int openFileDescriptors();
+int threads();
+qint64 residentBytes();
+
 double median(std::vector<double> values);
 double percentile(std::vector<double> values, double p); // p in 0..100
 

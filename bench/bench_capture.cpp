@@ -26,7 +26,6 @@
 #include "capture/EncoderPreset.h"
 #include "capture/ImageWritingVideoTool.h"
 #include "stream/JpegDecoder.h"
-#include "support/ProcessFigures.h"
 #include "viewer/ResolutionTable.h"
 #include "viewer/ViewController.h"
 
@@ -79,7 +78,7 @@ Recording record(ViewerRig &rig, ReplayServer &server, const QString &mode, doub
     const double cpu0 = processCpuSeconds() - server.cpuSeconds();
     const qint64 sent0 = server.framesSent();
     const qint64 skipped0 = server.framesSkipped();
-    r.residentBefore = processfigures::residentBytes();
+    r.residentBefore = bench::residentBytes();
     rig.pressCapture();
     if (!rig.controller().isVideo()) {
         std::fprintf(stderr, "the %s recording did not start\n", qPrintable(mode));
@@ -91,14 +90,14 @@ Recording record(ViewerRig &rig, ReplayServer &server, const QString &mode, doub
     r.highestQueueDepth = writer().highestQueueDepth();
     r.sent = server.framesSent() - sent0;
     r.skipped = server.framesSkipped() - skipped0;
-    r.residentDuring = processfigures::residentBytes();
+    r.residentDuring = bench::residentBytes();
     rig.pressCapture();
     const bool finished =
         spinUntil([] { return !writer().isRecording() && writer().finishingCount() == 0; }, 120000);
     r.cpuSeconds = processCpuSeconds() - server.cpuSeconds() - cpu0;
     if (finished) {
         spin(2000);
-        r.residentAfter = processfigures::residentBytes();
+        r.residentAfter = bench::residentBytes();
         r.frameMemoryAfter = writer().frameMemoryBytes();
     }
     QStringList after = filesIn(rig.saveFolder(), QStringLiteral("*.mp4"));

@@ -18,7 +18,6 @@
 
 #include "platform/PreviewView.h"
 #include "stream/JpegDecoder.h"
-#include "support/ProcessFigures.h"
 #include "viewer/ResolutionTable.h"
 
 #include <QApplication>
@@ -91,7 +90,7 @@ ViewRun runViewer(ReplayServer &server, QSize size, double seconds, qint64 frame
         });
     spin(1000); // warm up: first frames, allocations, caches
     shown.clear();
-    run.residentStart = processfigures::residentBytes();
+    run.residentStart = bench::residentBytes();
     const qint64 sent0 = server.framesSent();
     const qint64 skipped0 = server.framesSkipped();
     const double cpu0 = processCpuSeconds() - server.cpuSeconds();
@@ -104,7 +103,7 @@ ViewRun runViewer(ReplayServer &server, QSize size, double seconds, qint64 frame
             if (qint64(shown.size()) >= reported + 2000) {
                 reported = qint64(shown.size()) / 2000 * 2000;
                 std::printf("  %lld frames shown, resident %.1f MB\n", reported,
-                            double(processfigures::residentBytes()) / 1e6);
+                            double(bench::residentBytes()) / 1e6);
                 std::fflush(stdout);
             }
         }
@@ -115,7 +114,7 @@ ViewRun runViewer(ReplayServer &server, QSize size, double seconds, qint64 frame
     run.cpuSeconds = processCpuSeconds() - server.cpuSeconds() - cpu0;
     run.sent = server.framesSent() - sent0;
     run.skipped = server.framesSkipped() - skipped0;
-    run.residentEnd = processfigures::residentBytes();
+    run.residentEnd = bench::residentBytes();
     QObject::disconnect(connection);
     run.shown = qint64(shown.size());
     for (const Shown &s : shown) {

@@ -43,9 +43,9 @@ struct Figures {
 Figures take(int cycle, const QElapsedTimer &clock)
 {
     return {cycle,
-            processfigures::openFileDescriptors(),
-            processfigures::threads(),
-            processfigures::residentBytes(),
+            bench::openFileDescriptors(),
+            bench::threads(),
+            bench::residentBytes(),
             processfigures::heapInUse(),
             double(clock.elapsed()) / 1000.0};
 }

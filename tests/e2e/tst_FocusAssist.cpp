@@ -1,7 +1,8 @@
 // Focus assist in the window against the simulator's focus drive (backlash
-// and seeing on): the sweep from the panel's button, what stops it, what
-// refuses it, and the region and loupe over the picture.
+// and seeing on): the sweep from the panel's button, the commands it sends,
+// what stops it, what refuses it, and the region and loupe over the picture.
 
+#include "support/CommandUrls.h"
 #include "support/WindowRig.h"
 
 #include <QSpinBox>
@@ -25,11 +26,16 @@ public:
              QStringLiteral("--seeing"), QStringLiteral("0.5"), QStringLiteral("--report-focus"),
              QStringLiteral("--command-log"), log.filePath(QStringLiteral("commands.log"))});
     }
-    int commandCount()
+    // The requests the box has answered, in order.
+    QList<QByteArray> commands()
     {
         QFile file(log.filePath(QStringLiteral("commands.log")));
-        return file.open(QIODevice::ReadOnly) ? int(file.readAll().count('\n')) : 0;
+        QList<QByteArray> lines =
+            file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
+        lines.removeAll(QByteArray());
+        return lines;
     }
+    int commandCount() { return int(commands().size()); }
     int lens() { return sim().reportedFocus(); }
     platform::FocusPanel &panel() { return *c().outlets().focusPanel; }
     void key(Qt::Key k) { QTest::keyClick(window->windowHandle(), k); }
@@ -41,6 +47,7 @@ class tst_FocusAssist : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void findFocusFromThePanel_data();
     void findFocusFromThePanel();
     void whatStopsTheSweep_data();
     void whatStopsTheSweep();
@@ -48,10 +55,21 @@ private Q_SLOTS:
     void regionAndLoupe();
 };
 
+void tst_FocusAssist::findFocusFromThePanel_data()
+{
+    QTest::addColumn<int>("bestFocus");
+    QTest::addColumn<int>("steps");
+    // The drive starts at 350; the best lies towards far, then towards near.
+    QTest::addRow("best towards far, 18 steps") << 500 << 18;
+    QTest::addRow("best towards near, 20 steps") << 210 << 20;
+}
+
 void tst_FocusAssist::findFocusFromThePanel()
 {
+    QFETCH(int, bestFocus);
+    QFETCH(int, steps);
     FocusRig rig;
-    QVERIFY2(rig.start(), "camera-box-sim did not start");
+    QVERIFY2(rig.start(bestFocus), "camera-box-sim did not start");
     QTRY_VERIFY_WITH_TIMEOUT(!rig.form().previewImgeView->image().isNull(), kTimeoutMs);
     QVERIFY(rig.panel().isHidden());
     rig.key(Qt::Key_F);
@@ -64,22 +82,48 @@ void tst_FocusAssist::findFocusFromThePanel()
         highest = std::max(highest, reading.y());
     QCOMPARE(rig.c().bestFocusScore(), highest);
 
-    rig.panel().sweepStepsBox->setValue(18);
+    rig.panel().sweepStepsBox->setValue(steps);
     QTest::mouseClick(rig.panel().findFocusBtn, Qt::LeftButton);
-    QVERIFY(rig.c().focusSweep().isRunning());
+    const FocusSweep &sweep = rig.c().focusSweep();
+    QVERIFY(sweep.isRunning());
     QCOMPARE(rig.panel().findFocusBtn->text(), QStringLiteral("Stop"));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.c().focusSweep().state(), FocusSweep::State::Found, 120000);
-    QCOMPARE(rig.panel().curvePlot->points().size(), 19);
-    QCOMPARE(rig.panel().curvePlot->marker(), rig.c().focusSweep().bestStep());
-    QTest::qWait(300);
-    QVERIFY2(qAbs(rig.lens() - 500) <= kStep, qPrintable(QString::number(rig.lens())));
-    QCOMPARE(rig.fakes.settings.stringForKey(ViewController::kFocusStepsKey), QStringLiteral("18"));
+    QTRY_COMPARE_WITH_TIMEOUT(sweep.state(), FocusSweep::State::Found, 120000);
+    QCOMPARE(rig.panel().curvePlot->points().size(), steps + 1);
+    QCOMPARE(rig.panel().curvePlot->marker(), sweep.bestStep());
+    QTest::qWait(300); // the last answers' log lines and reports
+    QVERIFY2(qAbs(rig.lens() - bestFocus) <= kStep, qPrintable(QString::number(rig.lens())));
+    // A changed count is remembered; the default needs no entry.
+    QCOMPARE(rig.fakes.settings.stringForKey(ViewController::kFocusStepsKey)
+                 .value_or(QStringLiteral("20")),
+             QString::number(steps));
+    // The curve is a V: its ends are well below its top.
+    const QList<QPointF> &curve = sweep.curve();
+    const double top = curve[sweep.bestStep()].y();
+    QVERIFY(curve.first().y() < top * 0.8 || curve.last().y() < top * 0.8);
+
+    // Only the arrow keys' commands, in whole steps: back half the range and
+    // the overshoot, forward the overshoot and the range, back past the best
+    // by the overshoot, forward the overshoot.
+    using namespace commandurls;
+    QMap<QByteArray, int> count;
+    for (const QByteArray &line : rig.commands())
+        ++count[line];
+    const int overshoot = sweep.settings().overshoot;
+    const int near = steps / 2 + overshoot + steps - sweep.bestStep() + overshoot;
+    const int far = overshoot + steps + overshoot;
+    const QMap<QByteArray, int> expected = {{control(kFocusAuto, "0"), near + far},
+                                            {control(kFocusAbsolute, "20"), near},
+                                            {control(kFocusAbsolute, "10"), near},
+                                            {control(kFocusAbsolute, "90"), far},
+                                            {control(kFocusAbsolute, "80"), far}};
+    QCOMPARE(count, expected);
 }
 
 void tst_FocusAssist::whatStopsTheSweep_data()
 {
     QTest::addColumn<QString>("how");
-    for (const char *how : {"Esc", "Left arrow", "focus button", "Stop button", "stream stopped"})
+    for (const char *how :
+         {"Esc", "Left arrow", "focus button", "Stop button", "Stop at once", "stream stopped"})
         QTest::addRow("%s", how) << QString::fromLatin1(how);
 }
 
@@ -91,7 +135,9 @@ void tst_FocusAssist::whatStopsTheSweep()
     QTRY_VERIFY_WITH_TIMEOUT(!rig.form().previewImgeView->image().isNull(), kTimeoutMs);
     rig.key(Qt::Key_F);
     QTest::mouseClick(rig.panel().findFocusBtn, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.c().focusSweep().curve().size() >= 2, 60000);
+    // At once: while its first step's commands are on their way.
+    if (how != QLatin1String("Stop at once"))
+        QTRY_VERIFY_WITH_TIMEOUT(rig.c().focusSweep().curve().size() >= 2, 60000);
 
     if (how == QLatin1String("Esc"))
         rig.key(Qt::Key_Escape);
@@ -99,7 +145,7 @@ void tst_FocusAssist::whatStopsTheSweep()
         rig.key(Qt::Key_Left);
     else if (how == QLatin1String("focus button"))
         QTest::mouseClick(rig.form().rightBtn, Qt::LeftButton);
-    else if (how == QLatin1String("Stop button"))
+    else if (how.startsWith(QLatin1String("Stop")))
         QTest::mouseClick(rig.panel().findFocusBtn, Qt::LeftButton);
     else
         QTest::mouseClick(rig.form().statusBtn, Qt::LeftButton);

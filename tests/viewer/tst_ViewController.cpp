@@ -21,9 +21,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
-#include <QScopeGuard>
 #include <QTimer>
-#include <QTranslator>
 
 using namespace commandurls;
 
@@ -184,7 +182,6 @@ private Q_SLOTS:
     void framesDecodeAtTheShownSize();
     void connection_data();
     void connection();
-    void textsGoThroughTheTranslator();
     void noticeFadesAndComesBack();
     void gestureSendsExactly_data();
     void gestureSendsExactly();
@@ -341,31 +338,6 @@ void tst_ViewController::connection()
     for (const RecordingAlerts::Shown &shown : rig.fakes.alerts.shown())
         QVERIFY(shown.content.messageText == QLatin1String("Tips") &&
                 shown.content.buttonTitles == QStringList{QStringLiteral("OK")});
-}
-
-void tst_ViewController::textsGoThroughTheTranslator()
-{
-    // A translator that answers the viewer's texts in capitals.
-    struct Capitals : QTranslator {
-        QString translate(const char *context, const char *source, const char *, int) const override
-        {
-            return QLatin1String(context) == QLatin1String("UserTexts")
-                       ? QString::fromUtf8(source).toUpper()
-                       : QString();
-        }
-    } capitals;
-    QCoreApplication::installTranslator(&capitals);
-    const auto removed = qScopeGuard([&] { QCoreApplication::removeTranslator(&capitals); });
-    Box box;
-    WindowRig rig;
-    rig.fakes.wifiName.setName(QStringLiteral("HomeNet"));
-    QVERIFY(rig.open(box.server.baseUrl()));
-    QTRY_COMPARE(rig.fakes.alerts.shown().size(), 1);
-    const platform::AlertContent &shown = rig.fakes.alerts.shown()[0].content;
-    QCOMPARE(shown.messageText, QStringLiteral("TIPS"));
-    QCOMPARE(
-        shown.informativeText,
-        QStringLiteral("CURRENTLY CONNECT TO WIFI: HomeNet.\nPLEASE CONNECT TO WIFI: ORBILENS."));
 }
 
 void tst_ViewController::noticeFadesAndComesBack()

@@ -51,6 +51,10 @@ void runSteps(WindowRig &rig, LoopbackServer &box, const QString &steps)
             rig.c().setRecordTime(arg.toInt());
         } else if (step == QLatin1String("rm")) {
             QVERIFY(QFile::remove(rig.path(rig.files(QStringLiteral("*.mp4")).value(0))));
+        } else if (step == QLatin1String("blocked")) { // a plain file where the folder was
+            QVERIFY(QDir(rig.folder()).removeRecursively());
+            QFile blocker(rig.folder());
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
         } else if (step == QLatin1String("lose")) {
             box.closeAll();
             QTRY_VERIFY(rig.c().isDisconnect());
@@ -130,6 +134,8 @@ void tst_ViewControllerCapture::captureButton_data()
          "saved again at:\n$mp4"});
     row("no mode change while recording", "frame mode:Time-lapse press mode:Video", true, 0, 0, 0,
         "Recording...", {});
+    row("a recording that cannot start says so", "frame blocked mode:Video press", false, 0, -1,
+        0, "The recording could not start.", {});
     row("no recording before the first frame", "mode:Video press", false, 0, -1, 0,
         "No picture to record yet.", {});
     row("no folder: nothing saved, each press asks for one",
@@ -379,11 +385,7 @@ void tst_ViewControllerCapture::failedPhotoLogsWhy()
     LoopbackServer box([](QTcpSocket *, const QByteArray &) {});
     WindowRig rig;
     QVERIFY(rig.open(box.baseUrl()));
-    // A plain file where the save folder was: no photo file can be made in it.
-    QVERIFY(QDir(rig.folder()).removeRecursively());
-    QFile blocker(rig.folder());
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    runSteps(rig, box, QStringLiteral("blocked")); // no photo file can be made
     LogCapture log;
     rig.press();
     rig.frame({320, 240});
