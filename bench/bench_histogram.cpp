@@ -5,7 +5,7 @@
 //   bench_histogram [--repeats N]
 
 #include "analysis/Histogram.h"
-#include "analysis/HistogramWorker.h"
+#include "analysis/MeasureWorker.h"
 #include "support/TestImages.h"
 
 #include <QCommandLineParser>
@@ -64,9 +64,13 @@ int main(int argc, char **argv)
         // is the hand-over only.
         int reports = 0;
         QObject context;
-        analysis::HistogramWorker worker(&context, [&](const auto &) { ++reports; });
+        analysis::MeasureWorker worker(&context, "bench-histo");
         const auto submit = timeMs(repeats, [&] {
-            worker.submit(frame, frame.rect(), analysis::HistogramWorker::Mask::Clipped);
+            worker.post([&, frame] {
+                const analysis::Histogram histogram = analysis::histogramOf(frame, frame.rect());
+                const QImage mask = analysis::clippedMask(frame, frame.rect());
+                return [&, histogram, mask] { ++reports; };
+            });
         });
         QTest::qWait(50);
         std::printf("%4dx%-6d %8.3f / %7.3f %8.3f / %7.3f %8.4f / %7.4f\n", size.width(),

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "analysis/AnalysisWorker.h"
-#include "analysis/HistogramWorker.h"
+#include "analysis/Histogram.h"
+#include "analysis/MeasureWorker.h"
 #include "focus/FocusSweep.h"
 #include "platform/FocusOverlay.h"
 #include "platform/FocusPanel.h"
@@ -270,12 +270,12 @@ public:
 private:
     // MARK: - ViewController_Focus.cpp
     void focusFrame(const QImage &image);
-    void focusReading(const analysis::AnalysisWorker::Reading &reading);
+    void focusReading(double score, quint64 frameNumber);
     void showFocusSweep();
     void showFocusRegionState();
     focus::FocusSweep m_focusSweep;
     platform::FocusOverlay m_focusOverlay;
-    std::unique_ptr<analysis::AnalysisWorker> m_focusWorker; // made by setupFocusAssist
+    std::unique_ptr<analysis::MeasureWorker> m_focusWorker; // made by setupFocusAssist
     quint64 m_focusFrameNumber = 0;
     QElapsedTimer m_focusClock;
     QList<QPointF> m_focusHistory;
@@ -332,9 +332,9 @@ private:
     void loadAids();
     void applyAid(Aid aid);
     void measureFrame(const QImage &image);
-    void showMeasures(const analysis::HistogramWorker::Result &result);
+    void showMeasures(const analysis::Histogram &histogram, const QImage &clipMask);
     bool keysAreFree(const QKeyEvent &event) const;
     std::array<bool, kAidCount> m_aidOn{};
     platform::NightTheme m_nightTheme;
-    std::unique_ptr<analysis::HistogramWorker> m_histogramWorker; // made when first needed
+    std::unique_ptr<analysis::MeasureWorker> m_histogramWorker; // made when first needed
 };

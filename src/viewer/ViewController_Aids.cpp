@@ -129,28 +129,29 @@ void ViewController::measureFrame(const QImage &image)
     if (!isAidOn(Aid::Histogram) && !isAidOn(Aid::Clipping))
         return;
     if (!m_histogramWorker)
-        m_histogramWorker = std::make_unique<analysis::HistogramWorker>(
-            this, [this](const analysis::HistogramWorker::Result &r) { showMeasures(r); });
+        m_histogramWorker = std::make_unique<analysis::MeasureWorker>(this, "orbilens-histo");
     // The region of interest while focus assist shows it, else the frame.
     const QRect area =
         m_focusOverlay.isRegionVisible()
             ? platform::FocusOverlay::frameRegion(m_focusOverlay.region(), image.size())
             : image.rect();
-    m_histogramWorker->submit(image, area,
-                              isAidOn(Aid::Clipping) ? analysis::HistogramWorker::Mask::Clipped
-                                                     : analysis::HistogramWorker::Mask::None);
+    m_histogramWorker->post([this, image, area, withMask = isAidOn(Aid::Clipping)] {
+        const analysis::Histogram histogram = analysis::histogramOf(image, area);
+        const QImage mask = withMask ? analysis::clippedMask(image, area) : QImage();
+        return [this, histogram, mask] { showMeasures(histogram, mask); };
+    });
 }
 
-void ViewController::showMeasures(const analysis::HistogramWorker::Result &result)
+void ViewController::showMeasures(const analysis::Histogram &histogram, const QImage &clipMask)
 {
     if (isAidOn(Aid::Histogram)) {
         if (m_outlets.aids.histogramView)
-            m_outlets.aids.histogramView->setCounts(result.histogram.counts);
+            m_outlets.aids.histogramView->setCounts(histogram.counts);
         if (m_outlets.aids.clippedLab)
-            m_outlets.aids.clippedLab->setText(clippedText(result.histogram.clippedShare()));
+            m_outlets.aids.clippedLab->setText(clippedText(histogram.clippedShare()));
     }
     if (m_outlets.previewImgeView)
-        m_outlets.previewImgeView->setClipMask(isAidOn(Aid::Clipping) ? result.clipMask : QImage());
+        m_outlets.previewImgeView->setClipMask(isAidOn(Aid::Clipping) ? clipMask : QImage());
 }
 
 bool ViewController::keysAreFree(const QKeyEvent &event) const

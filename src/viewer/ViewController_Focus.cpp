@@ -1,6 +1,7 @@
 #include "viewer/UserTexts.h"
 #include "viewer/ViewController.h"
 
+#include "analysis/Sharpness.h"
 #include "platform/Settings.h"
 
 #include <QSpinBox>
@@ -42,8 +43,7 @@ void ViewController::setupFocusAssist()
     if (m_focusWorker)
         return;
     m_focusClock.start();
-    m_focusWorker = std::make_unique<analysis::AnalysisWorker>(
-        this, [this](const analysis::AnalysisWorker::Reading &r) { focusReading(r); });
+    m_focusWorker = std::make_unique<analysis::MeasureWorker>(this, "orbilens-focus");
 
     if (m_services.settings) {
         if (const auto stored = m_services.settings->stringForKey(kFocusRegionKey))
@@ -144,15 +144,16 @@ void ViewController::focusFrame(const QImage &image)
         return;
     // The frame as it came from the box, full size: the score needs the
     // region's own pixels, never a picture shrunk for the screen.
-    m_focusWorker->post(image,
-                        platform::FocusOverlay::frameRegion(m_focusOverlay.region(), image.size()),
-                        m_focusFrameNumber);
+    const QRect region = platform::FocusOverlay::frameRegion(m_focusOverlay.region(), image.size());
+    m_focusWorker->post([this, image, region, frameNumber = m_focusFrameNumber] {
+        const double score = analysis::measureSharpness(image, region).score;
+        return [this, score, frameNumber] { focusReading(score, frameNumber); };
+    });
 }
 
-void ViewController::focusReading(const analysis::AnalysisWorker::Reading &reading)
+void ViewController::focusReading(double score, quint64 frameNumber)
 {
-    const double score = reading.sharpness.score;
-    m_focusSweep.scoreMeasured(reading.frameNumber, score);
+    m_focusSweep.scoreMeasured(frameNumber, score);
 
     const double now = m_focusClock.elapsed() / 1000.0;
     m_focusHistory.append(QPointF(now, score));
