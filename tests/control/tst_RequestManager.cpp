@@ -9,7 +9,6 @@
 #include "support/LoopbackServer.h"
 
 #include <QCoreApplication>
-#include <QHash>
 #include <QTest>
 #include <QThread>
 
@@ -111,18 +110,13 @@ private Q_SLOTS:
             expected << commandurls::requestLine(target);
         // Only the last request of an operation succeeds: the operation
         // reports that one alone.
-        QHash<QTcpSocket *, QByteArray> lineOf;
         LoopbackServer server([&](QTcpSocket *socket, const QByteArray &line) {
-            lineOf.insert(socket, line);
             socket->write(answer(line == expected.last() ? kSuccess : R"({"result":"1"})"));
         });
         QVERIFY(CameraAddress::setBaseUrl(QUrl(server.baseUrl())));
         QVERIFY(issue(operation));
         // Each request has a connection of its own, accepted in the order issued.
-        QList<QByteArray> issued;
-        for (const auto &socket : server.sockets())
-            issued << lineOf.value(socket.data());
-        QCOMPARE(issued, expected);
+        QCOMPARE(server.requestLinesByConnection(), expected);
     }
 
     void judgesAnswers_data()

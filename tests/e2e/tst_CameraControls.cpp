@@ -1,6 +1,7 @@
-// The camera controls against the camera-box simulator process: the box takes
-// the sizes it has and refuses others, and its picture answers the controls.
-// The exact requests are checked on the loopback wire in tst_ViewController.
+// The viewer's window on the camera-box simulator process, the way a user
+// starts it: the box's frames are shown, sized and counted, the box takes the
+// sizes it has and refuses others, and its picture answers the controls. The
+// exact requests are checked on the loopback wire in tst_ViewController.
 
 #include "control/CommandAnswer.h"
 #include "control/CommandUrl.h"
@@ -14,10 +15,10 @@ namespace
 {
 constexpr int kTimeoutMs = 15000;
 
-// Means over the frame above its caption: the grey level, red and blue, and
-// the share lit by star light (a defocused star spreads over a larger disc).
+// Means over the frame above its caption: the grey level, red and blue. (The
+// simulator's focus drive is tst_FocusAssist's.)
 struct Means {
-    double luma = 0, red = 0, blue = 0, starlit = 0;
+    double luma = 0, red = 0, blue = 0;
     double redOverBlue() const { return red / std::max(blue, 1.0); }
 };
 Means means(const QImage &image)
@@ -30,10 +31,9 @@ Means means(const QImage &image)
             m.luma += qGray(p);
             m.red += qRed(p);
             m.blue += qBlue(p);
-            m.starlit += qGray(p) > 25 ? 1 : 0;
         }
     const double n = double(image.width()) * rows;
-    return {m.luma / n, m.red / n, m.blue / n, m.starlit / n};
+    return {m.luma / n, m.red / n, m.blue / n};
 }
 } // namespace
 
@@ -41,11 +41,11 @@ class tst_CameraControls : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void resolutionRoundTrip();
+    void framesAndTheirSize();
     void skyAnswersTheControls();
 };
 
-void tst_CameraControls::resolutionRoundTrip()
+void tst_CameraControls::framesAndTheirSize()
 {
     WindowRig rig;
     QVERIFY2(rig.start({}), "camera-box-sim did not start");
@@ -54,6 +54,10 @@ void tst_CameraControls::resolutionRoundTrip()
     QTRY_COMPARE_WITH_TIMEOUT(rig.c().photoSize(), QSizeF(1280, 720), kTimeoutMs);
     QCOMPARE(rig.form().previewImgeView->image().size(), QSize(1280, 720));
     QCOMPARE(platform::controls::selectedTag(rig.form().resolutionPopBtn), 8);
+    // Any count above zero shows frames flowing; rates belong to the benchmark.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.form().fpsLab->text().section(':', 1).toInt() > 0, kTimeoutMs);
+    QVERIFY(rig.form().fpsLab->text().startsWith(QLatin1String("FPS:")));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.form().previewImgeView->paintCount() > 3, kTimeoutMs);
 
     // Every size the box serves leads back to the item chosen: the viewer's
     // table and the box's numbering agree. (Consecutive tags differ in size.)
@@ -86,20 +90,6 @@ void tst_CameraControls::skyAnswersTheControls()
     const FormControls &form = rig.form();
     const auto now = [&] { return means(form.previewImgeView->image()); };
     QTRY_VERIFY_WITH_TIMEOUT(!form.previewImgeView->image().isNull(), kTimeoutMs);
-
-    // Focus: autofocus is the sharpest; each step towards near spreads the
-    // stars further, steps towards far bring them back.
-    const double sharp = now().starlit;
-    QTest::keyClick(rig.window->windowHandle(), Qt::Key_Left);
-    QTRY_VERIFY_WITH_TIMEOUT(now().starlit > sharp * 1.5, kTimeoutMs);
-    const double near = now().starlit;
-    for (int press = 0; press < 4; ++press)
-        QTest::keyClick(rig.window->windowHandle(), Qt::Key_Left);
-    QTRY_VERIFY_WITH_TIMEOUT(now().starlit > near * 1.3, kTimeoutMs);
-    const double nearer = now().starlit;
-    for (int press = 0; press < 4; ++press)
-        QTest::keyClick(rig.window->windowHandle(), Qt::Key_Right);
-    QTRY_VERIFY_WITH_TIMEOUT(now().starlit < nearer * 0.8, kTimeoutMs);
 
     // Exposure: the longest brightens the sky; automatic brings it back.
     const double automatic = now().luma;

@@ -18,13 +18,17 @@ constexpr int kStep = 20; // lens travel of one arrow-key step in the simulator
 class FocusRig : public WindowRig
 {
 public:
+    // The window on the simulator, once its first picture is shown.
     bool start(int bestFocus = 500)
     {
-        return WindowRig::start(
-            {QStringLiteral("--fps"), QStringLiteral("30"), QStringLiteral("--best-focus"),
-             QString::number(bestFocus), QStringLiteral("--backlash"), QStringLiteral("12"),
-             QStringLiteral("--seeing"), QStringLiteral("0.5"), QStringLiteral("--report-focus"),
-             QStringLiteral("--command-log"), log.filePath(QStringLiteral("commands.log"))});
+        return WindowRig::start({QStringLiteral("--fps"), QStringLiteral("30"),
+                                 QStringLiteral("--best-focus"), QString::number(bestFocus),
+                                 QStringLiteral("--backlash"), QStringLiteral("12"),
+                                 QStringLiteral("--seeing"), QStringLiteral("0.5"),
+                                 QStringLiteral("--report-focus"), QStringLiteral("--command-log"),
+                                 log.filePath(QStringLiteral("commands.log"))}) &&
+               QTest::qWaitFor([this] { return !form().previewImgeView->image().isNull(); },
+                               kTimeoutMs);
     }
     // The requests the box has answered, in order.
     QList<QByteArray> commands()
@@ -70,7 +74,6 @@ void tst_FocusAssist::findFocusFromThePanel()
     QFETCH(int, steps);
     FocusRig rig;
     QVERIFY2(rig.start(bestFocus), "camera-box-sim did not start");
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.form().previewImgeView->image().isNull(), kTimeoutMs);
     QVERIFY(rig.panel().isHidden());
     rig.key(Qt::Key_F);
     QVERIFY(rig.panel().isVisible());
@@ -132,7 +135,6 @@ void tst_FocusAssist::whatStopsTheSweep()
     QFETCH(QString, how);
     FocusRig rig;
     QVERIFY2(rig.start(), "camera-box-sim did not start");
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.form().previewImgeView->image().isNull(), kTimeoutMs);
     rig.key(Qt::Key_F);
     QTest::mouseClick(rig.panel().findFocusBtn, Qt::LeftButton);
     // At once: while its first step's commands are on their way.
@@ -167,7 +169,6 @@ void tst_FocusAssist::refusedWhileRecording()
 {
     FocusRig rig;
     QVERIFY2(rig.start(), "camera-box-sim did not start");
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.form().previewImgeView->image().isNull(), kTimeoutMs);
     rig.key(Qt::Key_F);
     rig.chooseMode(QStringLiteral("Video"));
     rig.press();
@@ -185,7 +186,6 @@ void tst_FocusAssist::regionAndLoupe()
 {
     FocusRig rig;
     QVERIFY2(rig.start(), "camera-box-sim did not start");
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.form().previewImgeView->image().isNull(), kTimeoutMs);
     platform::FocusOverlay &overlay = rig.c().focusOverlay();
     QVERIFY(!overlay.isRegionVisible());
     rig.key(Qt::Key_F);

@@ -26,7 +26,7 @@ void handler(QtMsgType type, const QMessageLogContext &context, const QString &m
 
 LogCapture::LogCapture()
 {
-    clear();
+    g_lines.clear(); // nothing writes it until the handler below is installed
     g_previous = qInstallMessageHandler(handler);
 }
 
@@ -45,10 +45,4 @@ int LogCapture::count(const QString &line) const
 {
     QMutexLocker lock(&g_mutex);
     return int(g_lines.count(line));
-}
-
-void LogCapture::clear()
-{
-    QMutexLocker lock(&g_mutex);
-    g_lines.clear();
 }

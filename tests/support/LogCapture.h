@@ -17,5 +17,4 @@ public:
 
     QStringList lines() const;
     int count(const QString &line) const;
-    void clear();
 };

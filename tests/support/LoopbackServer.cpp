@@ -21,11 +21,21 @@ LoopbackServer::LoopbackServer(Responder responder, QObject *parent)
                             return;
                         head.truncate(end + 4);
                         m_requestLines.append(head.left(head.indexOf("\r\n")));
+                        m_lineOf.insert(socket, m_requestLines.last());
                         if (m_responder)
                             m_responder(socket, m_requestLines.last());
                     });
         }
     });
+}
+
+QList<QByteArray> LoopbackServer::requestLinesByConnection() const
+{
+    QList<QByteArray> lines;
+    for (const QPointer<QTcpSocket> &socket : m_sockets)
+        if (m_lineOf.contains(socket.data()))
+            lines << m_lineOf.value(socket.data());
+    return lines;
 }
 
 void LoopbackServer::closeAll()

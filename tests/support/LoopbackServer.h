@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QTcpServer>
@@ -20,6 +21,9 @@ public:
     QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
     QList<QByteArray> requestLines() const { return m_requestLines; }
     QList<QPointer<QTcpSocket>> sockets() const { return m_sockets; }
+    // The request line of each connection, in the order they were accepted
+    // (a client that opens one connection per request: the order issued).
+    QList<QByteArray> requestLinesByConnection() const;
     void closeAll(); // every connection aborted, and no new one taken
 
     // A loopback port that nothing listens on: a connection there is refused.
@@ -33,4 +37,5 @@ private:
     Responder m_responder;
     QList<QByteArray> m_requestLines;
     QList<QPointer<QTcpSocket>> m_sockets;
+    QHash<const QTcpSocket *, QByteArray> m_lineOf;
 };

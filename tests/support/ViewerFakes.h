@@ -59,7 +59,7 @@ private:
     QList<Shown> m_shown;
 };
 
-// Settings in memory; setWritable(false) refuses writes, like a full disk.
+// Settings in memory.
 class MemorySettings final : public platform::Settings
 {
 public:
@@ -70,16 +70,13 @@ public:
     }
     bool setString(const QString &key, const QString &value) override
     {
-        if (m_writable)
-            m_values.insert(key, value);
-        return m_writable;
+        m_values.insert(key, value);
+        return true;
     }
-    void setWritable(bool writable) { m_writable = writable; }
     const QHash<QString, QString> &values() const { return m_values; }
 
 private:
     QHash<QString, QString> m_values;
-    bool m_writable = true;
 };
 
 // Answers from a script, a cancel once it runs out. whileOpen stands for what

@@ -14,9 +14,6 @@
 
 #include "stream/JpegDecoder.h"
 
-#include <QDialog>
-#include <QGraphicsOpacityEffect>
-#include <QHash>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -30,28 +27,14 @@ namespace
 const QString kDisconnected = QStringLiteral("Disconnected. Please reconnect.");
 
 // A box whose stream request stays open and silent and whose every command is
-// answered with success. The viewer opens one connection per command, so the
-// order of the accepted connections is the order the commands were issued.
+// answered with success.
 class Box
 {
 public:
-    Box()
-        : server([this](QTcpSocket *socket, const QByteArray &line) {
-              if (line.contains("action=stream"))
-                  return;
-              m_lineOf.insert(socket, line);
-              socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
-                            "Content-Length: 14\r\nConnection: close\r\n\r\n{\"result\":\"0\"}");
-              socket->disconnectFromHost();
-          })
-    {
-    }
     QList<QByteArray> commands() const
     {
-        QList<QByteArray> lines;
-        for (const auto &socket : server.sockets())
-            if (m_lineOf.contains(socket.data()))
-                lines << m_lineOf.value(socket.data());
+        QList<QByteArray> lines = server.requestLinesByConnection();
+        lines.removeAll(requestLine("/?action=stream"));
         return lines;
     }
     qsizetype streams() const
@@ -59,10 +42,13 @@ public:
         return server.requestLines().count(requestLine("/?action=stream"));
     }
 
-    LoopbackServer server;
-
-private:
-    QHash<QTcpSocket *, QByteArray> m_lineOf;
+    LoopbackServer server{[](QTcpSocket *socket, const QByteArray &line) {
+        if (line.contains("action=stream"))
+            return;
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                      "Content-Length: 14\r\nConnection: close\r\n\r\n{\"result\":\"0\"}");
+        socket->disconnectFromHost();
+    }};
 };
 
 // A sky of smooth colours with one saturated patch, smaller than the view so
@@ -97,48 +83,10 @@ QImage shown(WindowRig &rig, const QString &part)
     return widget->grab(area).toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-// A gesture: a button of the form by name, a key by name (a "+repeat" suffix
-// makes it a held key's repeat), "edit" (a text field takes the keyboard) or
-// "dialog" (a dialog opens over the window) or "frame" (a frame arrives).
-void gesture(WindowRig &rig, const QString &g)
-{
-    QWindow *target = rig.window->windowHandle();
-    if (auto *button = rig.window->findChild<QPushButton *>(g)) {
-        QTest::mouseClick(button, Qt::LeftButton);
-    } else if (g == QLatin1String("frame")) {
-        rig.frame({320, 240});
-    } else if (g == QLatin1String("edit")) {
-        auto *edit = new QLineEdit(rig.form().menuView); // owned by the panel
-        edit->show();
-        edit->setFocus();
-        QTRY_COMPARE(QApplication::focusWidget(), edit);
-    } else if (g == QLatin1String("dialog")) {
-        auto *dialog = new QDialog(rig.window.get());
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
-        dialog->open();
-        QVERIFY(QTest::qWaitForWindowExposed(dialog));
-        QTRY_COMPARE(QApplication::activeModalWidget(), dialog);
-    } else {
-        const bool repeat = g.endsWith(QLatin1String("+repeat"));
-        const int key = QKeySequence(QString(g).remove(QLatin1String("+repeat")))[0].key();
-        if (QWidget *modal = QApplication::activeModalWidget())
-            target = modal->windowHandle();
-        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(), repeat);
-        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(), repeat);
-        QCoreApplication::sendEvent(target, &press);
-        QCoreApplication::sendEvent(target, &release);
-    }
-}
-
-double opacity(QLabel *label)
-{
-    return qobject_cast<QGraphicsOpacityEffect *>(label->graphicsEffect())->opacity();
-}
-
-// Opens the folder chooser, an alert, a pop-up or a text field over the
-// window and presses both focus keys into it, then Escape, which closes all
-// but the field.
-void arrowsInto(WindowRig &rig, const QString &what)
+// Opens the folder chooser, an alert, a pop-up list or menu, or a text field
+// over the window and presses keys into it, then Escape, which closes all but
+// the field.
+void pressInto(WindowRig &rig, const QString &what, const QList<Qt::Key> &keys)
 {
     platform::MessageBoxAlerts alerts;
     alerts.setWindow(rig.window.get());
@@ -149,7 +97,7 @@ void arrowsInto(WindowRig &rig, const QString &what)
         const QWindow *main = rig.window->windowHandle();
         QTRY_VERIFY(QGuiApplication::focusWindow() &&
                     (QGuiApplication::focusWindow() != main || field.hasFocus()));
-        for (const Qt::Key key : {Qt::Key_Left, Qt::Key_Right, Qt::Key_Escape})
+        for (const Qt::Key key : keys + QList{Qt::Key_Escape})
             QTest::keyClick(QGuiApplication::focusWindow(), key);
     };
     if (what == u"chooser") {
@@ -170,6 +118,31 @@ void arrowsInto(WindowRig &rig, const QString &what)
     QTRY_VERIFY(QGuiApplication::focusWindow() == rig.window->windowHandle());
 }
 
+// A gesture: a button of the form by name, "frame" (a frame arrives), a key
+// by name (a "+repeat" suffix makes it a held key's repeat), or keys pressed
+// into something over the window ("field:Space", see pressInto; the arrow
+// keys when none are named).
+void gesture(WindowRig &rig, const QString &g)
+{
+    if (auto *button = rig.window->findChild<QPushButton *>(g)) {
+        QTest::mouseClick(button, Qt::LeftButton);
+    } else if (g == QLatin1String("frame")) {
+        rig.frame({320, 240});
+    } else if (g.front().isLower()) {
+        const QString keys = g.section(QLatin1Char(':'), 1);
+        pressInto(rig, g.section(QLatin1Char(':'), 0, 0),
+                  keys.isEmpty() ? QList{Qt::Key_Left, Qt::Key_Right}
+                                 : QList{Qt::Key(QKeySequence(keys)[0].key())});
+    } else {
+        const bool repeat = g.endsWith(QLatin1String("+repeat"));
+        const int key = QKeySequence(QString(g).remove(QLatin1String("+repeat")))[0].key();
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(), repeat);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(), repeat);
+        QCoreApplication::sendEvent(rig.window->windowHandle(), &press);
+        QCoreApplication::sendEvent(rig.window->windowHandle(), &release);
+    }
+}
+
 } // namespace
 
 class tst_ViewController : public QObject
@@ -182,7 +155,6 @@ private Q_SLOTS:
     void framesDecodeAtTheShownSize();
     void connection_data();
     void connection();
-    void noticeFadesAndComesBack();
     void gestureSendsExactly_data();
     void gestureSendsExactly();
     void pictureAgeWhileTheBoxIsSilent();
@@ -335,30 +307,6 @@ void tst_ViewController::connection()
 
     rig.press();
     QCOMPARE(rig.fakes.alerts.informativeTexts(), alerts);
-    for (const RecordingAlerts::Shown &shown : rig.fakes.alerts.shown())
-        QVERIFY(shown.content.messageText == QLatin1String("Tips") &&
-                shown.content.buttonTitles == QStringList{QStringLiteral("OK")});
-}
-
-void tst_ViewController::noticeFadesAndComesBack()
-{
-    Box box;
-    WindowRig rig;
-    QVERIFY(rig.open(box.server.baseUrl()));
-    ViewController &c = rig.c();
-    c.showTipsLabWithTipsStr(QStringLiteral("one"));
-    QTRY_COMPARE(opacity(rig.form().tipsLab), 1.0);
-    c.tipsLabTimer()->fire();
-    QTRY_VERIFY(opacity(rig.form().tipsLab) < 1.0);
-    // A notice during the fade comes back to full for a new full period.
-    const platform::ScheduledTimer *fading = c.tipsLabTimer();
-    c.showTipsLabWithTipsStr(QStringLiteral("two"));
-    QCOMPARE(rig.notice(), QStringLiteral("two"));
-    QVERIFY(c.tipsLabTimer() != fading && c.tipsLabTimer()->isValid());
-    QTest::qWait(int(ViewController::kNoticeFadeOut.count()) + 200);
-    QCOMPARE(opacity(rig.form().tipsLab), 1.0);
-    c.tipsLabTimer()->fire();
-    QTRY_COMPARE(opacity(rig.form().tipsLab), 0.0);
 }
 
 void tst_ViewController::gestureSendsExactly_data()
@@ -397,17 +345,13 @@ void tst_ViewController::gestureSendsExactly()
     QVERIFY(rig.open(box.server.baseUrl()));
     QSlider *moved = nullptr;
     for (const QString &g : gestures.split(QLatin1Char(' '))) {
-        if (auto *button = rig.window->findChild<QPushButton *>(g)) {
-            QTest::mouseClick(button, Qt::LeftButton);
-        } else if ((moved = rig.window->findChild<QSlider *>(g))) {
+        if ((moved = rig.window->findChild<QSlider *>(g))) {
             moved->setFocus();
             QTest::keyClick(moved, Qt::Key_End);
         } else if (g == QLatin1String("resolutionPopBtn")) {
             rig.chooseResolution(5);
-        } else if (g.front().isLower()) {
-            arrowsInto(rig, g);
         } else {
-            QTest::keyClick(rig.window->windowHandle(), QKeySequence(g)[0].key());
+            gesture(rig, g);
         }
     }
     QList<QByteArray> lines;
@@ -547,13 +491,13 @@ void tst_ViewController::captureKeys_data()
     QTest::newRow("Space takes a photo") << "Space" << 1 << "Photo";
     QTest::newRow("a held Space takes one")
         << "Space frame Space+repeat frame Space+repeat" << 1 << "Photo";
-    QTest::newRow("a text field keeps Space") << "edit Space" << 0 << "Photo";
-    QTest::newRow("a dialog keeps Space") << "dialog Space" << 0 << "Photo";
+    QTest::newRow("a text field keeps Space") << "field:Space" << 0 << "Photo";
+    QTest::newRow("a dialog keeps Space") << "chooser:Space" << 0 << "Photo";
     QTest::newRow("2 video") << "2" << 0 << "Video";
     QTest::newRow("3 time-lapse") << "3" << 0 << "Time-lapse";
     QTest::newRow("2 then 1: photo again") << "2 1 Space" << 1 << "Photo";
     QTest::newRow("the mode's own key keeps it") << "3 3" << 0 << "Time-lapse";
-    QTest::newRow("a text field keeps the digits") << "edit 2" << 0 << "Photo";
+    QTest::newRow("a text field keeps the digits") << "field:2" << 0 << "Photo";
     QTest::newRow("after a click on a button Space still captures")
         << "modeBtn1 1 Space" << 1 << "Photo";
 }

@@ -89,69 +89,104 @@ class tst_ViewControllerCapture : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void captureButton_data();
-    void captureButton();
+    void capture_data();
+    void capture();
     void saveLocation_data();
     void saveLocation();
-    void diskGuard_data();
-    void diskGuard();
     void aidsLeavePhotosAlone();
     void failedPhotoLogsWhy();
 };
 
-void tst_ViewControllerCapture::captureButton_data()
+void tst_ViewControllerCapture::capture_data()
 {
     QTest::addColumn<QString>("steps"); // "nofolder" first: none is stored
     QTest::addColumn<bool>("recording");
-    QTest::addColumn<int>("photos");
-    QTest::addColumn<int>("frames"); // in the one recording, once finished; -1: none made
-    QTest::addColumn<int>("fps");
     QTest::addColumn<QString>("notice");
-    QTest::addColumn<QStringList>("alerts");
-    const auto row = [](const char *name, const char *steps, bool recording, int photos, int frames,
-                        int fps, const QString &notice, const QStringList &alerts) {
-        QTest::newRow(name) << QString(steps) << recording << photos << frames << fps << notice
-                            << alerts;
+    QTest::addColumn<QStringList>("files"); // the names' patterns, sorted
+    QTest::addColumn<int>("frames");        // in the one recording, once finished; -1: unchecked
+    QTest::addColumn<int>("fps");
+    QTest::addColumn<QStringList>("alerts"); // "$rec": the recording's path
+    // The clock's text once the steps are done, a pattern: the real clock
+    // may tick while a file settles.
+    QTest::addColumn<QString>("clock");
+    const QString photo = QStringLiteral(R"(\d{4}-\d\d-\d\d-\d\d:\d\d:\d\d\.\d{3}\.jpg)");
+    const QString video = QString(photo).replace(QLatin1String("jpg"), QLatin1String("mp4"));
+    const auto onCard = [](QString name) {
+        return name.replace(QLatin1Char(':'), QLatin1Char('-'));
     };
-    row("one press saves the next frame only", "frame press frame frame frame", false, 1, -1, 0,
-        kSaved, {});
+    const QString lowSpace =
+        QStringLiteral("Not enough free space in the save folder: at least 256 MB must stay free.");
+    const auto row = [](const char *name, const char *steps, bool recording, const QString &notice,
+                        const QStringList &files, int frames = -1, int fps = 0,
+                        const QStringList &alerts = {}, const char *clock = R"(\d\d:\d\d)") {
+        QTest::newRow(name) << QString(steps) << recording << notice << files << frames << fps
+                            << alerts << QString(clock);
+    };
+    row("one press saves the next frame only", "frame press frame frame frame", false, kSaved,
+        {photo});
     row("video records the frames after the press",
-        "frame mode:Video press frame frame frame press", false, 0, 3, 20, kSaved, {});
+        "frame mode:Video press frame frame frame press", false, kSaved, {video}, 3, 20);
     row("1920 x 1080 records at 20 fps", "frame:1920x1080 mode:Video press frame frame press",
-        false, 0, 2, 20, kSaved, {});
+        false, kSaved, {video}, 2, 20);
     row("time-lapse takes one frame per sample",
         "frame mode:Time-lapse press frame frame sample frame frame sample sample frame press",
-        false, 0, 3, 24, kSaved, {});
+        false, kSaved, {video}, 3, 24);
     row("the hour's last second records, the tick after it stops",
-        "frame mode:Video press clock:3599 tick frame tick", false, 0, 1, 20, kSaved, {});
+        "frame mode:Video press clock:3599 tick frame tick", false, kSaved, {video}, 1, 20);
     row("a new size ends the recording", "frame mode:Video press frame frame frame:640x360", false,
-        0, 2, 20, "The resolution has changed and the video has been saved.", {});
+        "The resolution has changed and the video has been saved.", {video}, 2, 20);
     row("a lost stream ends and saves the recording", "frame mode:Video press frame lose press",
-        false, 0, 1, 20, kSaved, {kDisconnected});
+        false, kSaved, {video}, 1, 20, {kDisconnected});
     row("a file removed while recording is restored", "frame mode:Video press frame frame rm press",
-        false, 0, 2, 20, kSaved,
+        false, kSaved, {video}, 2, 20,
         {"The save folder was removed during the recording. What was recorded until then was "
-         "saved again at:\n$mp4"});
-    row("no mode change while recording", "frame mode:Time-lapse press mode:Video", true, 0, 0, 0,
-        "Recording...", {});
-    row("a recording that cannot start says so", "frame blocked mode:Video press", false, 0, -1,
-        0, "The recording could not start.", {});
-    row("no recording before the first frame", "mode:Video press", false, 0, -1, 0,
+         "saved again at:\n$rec"});
+    row("no mode change while recording", "frame mode:Time-lapse press mode:Video", true,
+        "Recording...", {video});
+    row("a recording that cannot start says so", "frame blocked mode:Video press", false,
+        "The recording could not start.", {});
+    row("no recording before the first frame", "mode:Video press", false,
         "No picture to record yet.", {});
     row("no folder: nothing saved, each press asks for one",
-        "nofolder frame press frame mode:Video press", false, 0, -1, 0, "",
+        "nofolder frame press frame mode:Video press", false, "", {}, -1, 0,
         {kPrompt, kPrompt, kPrompt});
+    // The disk guard
+    row("a photo below the margin is refused", "free:255 frame press frame", false, lowSpace, {});
+    row("a photo at the margin is taken", "free:256 frame press frame", false, kSaved, {photo});
+    row("a recording below the margin is refused", "free:255 frame mode:Video press", false,
+        lowSpace, {});
+    row("five minutes left: only the clock",
+        "frame mode:Video press frame frame settle left:300 tick", true, "", {video});
+    row("under five minutes the time left shows",
+        "frame mode:Video press frame frame settle left:299 tick", true, "", {video}, -1, 0, {},
+        R"(\d\d:\d\d \x{b7} 4:59 left)");
+    row("room for a little more: recording on",
+        "frame mode:Video press frame frame settle left:6 tick", true, "", {video}, -1, 0, {},
+        R"(\d\d:\d\d \x{b7} 0:06 left)");
+    row("the recording ends before the margin is reached",
+        "frame mode:Video press frame frame settle left:5 tick", false,
+        "The disk is almost full: the recording was stopped and saved.", {video});
+    row("a memory card gets names without colons",
+        "fs:vfat frame press frame mode:Video press frame press", false, kSaved,
+        {onCard(photo), onCard(video)});
+    row("an NTFS volume mounted through FUSE too", "fs:fuseblk frame press frame", false, kSaved,
+        {onCard(photo)});
+    row("a full disk has its own message", "frame mode:Video full press failed frame", false,
+        "The recording stopped: its file could not be written.", {}, -1, 0,
+        {"The disk is full, and the recording could not be kept:\n$rec"});
 }
 
-void tst_ViewControllerCapture::captureButton()
+void tst_ViewControllerCapture::capture()
 {
     QFETCH(QString, steps);
     QFETCH(bool, recording);
-    QFETCH(int, photos);
+    QFETCH(QString, notice);
+    QFETCH(QStringList, files);
     QFETCH(int, frames);
     QFETCH(int, fps);
-    QFETCH(QString, notice);
     QFETCH(QStringList, alerts);
+    QFETCH(QString, clock);
+    const auto unhook = qScopeGuard([] { platform::filesync::setHookForTests({}); });
     LoopbackServer box([](QTcpSocket *, const QByteArray &) {}); // a silent stream
     WindowRig rig(steps.startsWith(QLatin1String("nofolder"))
                       ? ViewerFakes::Store::NoneStored
@@ -163,24 +198,29 @@ void tst_ViewControllerCapture::captureButton()
         return;
     QCOMPARE(rig.c().isVideo(), recording);
     QCOMPARE(rig.form().timeLab->isVisible(), recording);
+    QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(clock))
+                 .match(rig.form().timeLab->text())
+                 .hasMatch(),
+             qPrintable(rig.form().timeLab->text()));
     QCOMPARE(rig.notice(), notice);
     // What finishing a file has to say comes through the main thread's queue,
     // never from the encoder's thread: nothing arrives while this one waits.
+    ImageWritingVideoTool &writer = ImageWritingVideoTool::shareInstance();
     const qsizetype alertsBefore = rig.fakes.alerts.shown().size();
-    QVERIFY(ImageWritingVideoTool::shareInstance().finishAllAndWait(std::chrono::seconds(20)));
+    QVERIFY(writer.finishAllAndWait(std::chrono::seconds(20)));
     QCOMPARE(rig.fakes.alerts.shown().size(), alertsBefore);
-    QCOMPARE(rig.files(QStringLiteral("*.jpg")).size(), photos);
-    const QRegularExpression name(
-        QStringLiteral(R"(^\d{4}-\d\d-\d\d-\d\d:\d\d:\d\d\.\d{3}\.(jpg|mp4)$)"));
-    for (const QString &file : rig.files(QStringLiteral("*")))
-        QVERIFY2(name.match(file).hasMatch(), qPrintable(file));
-    const QStringList videos = rig.files(QStringLiteral("*.mp4"));
-    QCOMPARE(videos.size(), frames < 0 ? 0 : 1);
-    alerts.replaceInStrings(QStringLiteral("$mp4"), rig.path(videos.value(0)));
+    const QStringList there = rig.files(QStringLiteral("*"));
+    QCOMPARE(there.size(), files.size());
+    for (qsizetype i = 0; i < files.size(); ++i)
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(files[i]))
+                     .match(there[i])
+                     .hasMatch(),
+                 qPrintable(there[i]));
+    alerts.replaceInStrings(QStringLiteral("$rec"), writer.writePath());
     QTRY_COMPARE_WITH_TIMEOUT(rig.fakes.alerts.informativeTexts(), alerts, 5000);
-    if (recording || frames < 0)
+    if (frames < 0)
         return;
-    const Mp4Contents mp4 = readMp4(rig.path(videos.first()));
+    const Mp4Contents mp4 = readMp4(writer.writePath());
     QVERIFY2(mp4.error.isEmpty(), qPrintable(mp4.error));
     QCOMPARE(int(mp4.pts.size()), frames);
     QVERIFY(mp4.hasContiguousTimes(fps));
@@ -268,90 +308,6 @@ void tst_ViewControllerCapture::saveLocation()
     QCOMPARE(rig.fakes.fileBrowser.requests(), requests);
     if (answer == QLatin1String("picked"))
         QVERIFY(QFileInfo(made).isDir());
-}
-
-void tst_ViewControllerCapture::diskGuard_data()
-{
-    QTest::addColumn<QString>("steps");
-    QTest::addColumn<bool>("recording");
-    // The clock's text once the steps are done, a pattern: the real clock
-    // may tick while a file settles.
-    QTest::addColumn<QString>("clock");
-    QTest::addColumn<QString>("notice");
-    QTest::addColumn<QStringList>("files"); // the names' patterns, sorted
-    QTest::addColumn<QStringList>("alerts");
-    const QString photo = QStringLiteral(R"(\d{4}-\d\d-\d\d-\d\d:\d\d:\d\d\.\d{3}\.jpg)");
-    const QString video = QString(photo).replace(QLatin1String("jpg"), QLatin1String("mp4"));
-    const QString lowSpace =
-        QStringLiteral("Not enough free space in the save folder: at least 256 MB must stay free.");
-    const QString stopped =
-        QStringLiteral("The disk is almost full: the recording was stopped and saved.");
-    const auto row = [](const char *name, const char *steps, bool recording, const char *clock,
-                        const QString &notice, const QStringList &files,
-                        const QStringList &alerts = {}) {
-        QTest::newRow(name) << QString(steps) << recording << QString(clock) << notice << files
-                            << alerts;
-    };
-    row("a photo below the margin is refused", "free:255 frame press frame", false, "00:00",
-        lowSpace, {});
-    row("a photo at the margin is taken", "free:256 frame press frame", false, "00:00", kSaved,
-        {photo});
-    row("a recording below the margin is refused", "free:255 frame mode:Video press", false,
-        "00:00", lowSpace, {});
-    row("five minutes left: only the clock",
-        "frame mode:Video press frame frame settle left:300 tick", true, R"(\d\d:\d\d)", "",
-        {video});
-    row("under five minutes the time left shows",
-        "frame mode:Video press frame frame settle left:299 tick", true,
-        R"(\d\d:\d\d \x{b7} 4:59 left)", "", {video});
-    row("room for a little more: recording on",
-        "frame mode:Video press frame frame settle left:6 tick", true,
-        R"(\d\d:\d\d \x{b7} 0:06 left)", "", {video});
-    row("the recording ends before the margin is reached",
-        "frame mode:Video press frame frame settle left:5 tick", false, "00:00", stopped, {video});
-    row("a memory card gets names without colons",
-        "fs:vfat frame press frame mode:Video press frame press", false, "00:00", kSaved,
-        {QString(photo).replace(QLatin1Char(':'), QLatin1Char('-')),
-         QString(video).replace(QLatin1Char(':'), QLatin1Char('-'))});
-    row("an NTFS volume mounted through FUSE too", "fs:fuseblk frame press frame", false, "00:00",
-        kSaved, {QString(photo).replace(QLatin1Char(':'), QLatin1Char('-'))});
-    row("a full disk has its own message", "frame mode:Video full press failed frame", false,
-        "00:00", QStringLiteral("The recording stopped: its file could not be written."), {},
-        {QStringLiteral("The disk is full, and the recording could not be kept:\n$rec")});
-}
-
-void tst_ViewControllerCapture::diskGuard()
-{
-    QFETCH(QString, steps);
-    QFETCH(bool, recording);
-    QFETCH(QString, clock);
-    QFETCH(QString, notice);
-    QFETCH(QStringList, files);
-    QFETCH(QStringList, alerts);
-    const auto unhook = qScopeGuard([] { platform::filesync::setHookForTests({}); });
-    LoopbackServer box([](QTcpSocket *, const QByteArray &) {});
-    WindowRig rig;
-    QVERIFY(rig.open(box.baseUrl()));
-    runSteps(rig, box, steps);
-    if (QTest::currentTestFailed())
-        return;
-    QCOMPARE(rig.c().isVideo(), recording);
-    QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(clock))
-                 .match(rig.form().timeLab->text())
-                 .hasMatch(),
-             qPrintable(rig.form().timeLab->text()));
-    QCOMPARE(rig.notice(), notice);
-    QVERIFY(ImageWritingVideoTool::shareInstance().finishAllAndWait(std::chrono::seconds(20)));
-    const QStringList there = rig.files(QStringLiteral("*"));
-    QCOMPARE(there.size(), files.size());
-    for (qsizetype i = 0; i < files.size(); ++i)
-        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(files[i]))
-                     .match(there[i])
-                     .hasMatch(),
-                 qPrintable(there[i]));
-    alerts.replaceInStrings(QStringLiteral("$rec"),
-                            ImageWritingVideoTool::shareInstance().writePath());
-    QTRY_COMPARE_WITH_TIMEOUT(rig.fakes.alerts.informativeTexts(), alerts, 5000);
 }
 
 void tst_ViewControllerCapture::aidsLeavePhotosAlone()
