@@ -143,7 +143,7 @@ private Q_SLOTS:
                  qPrintable(u"%1 frames of %2"_s.arg(frames).arg(written)));
 
         rig.press();
-        QCOMPARE(rig.fakes.alerts.informativeTexts(),
+        QCOMPARE(rig.fakes.alerts.informativeTexts,
                  QStringList{u"Disconnected. Please reconnect."_s});
         QVERIFY(!rig.form().statusBtn->isChecked());
         if (hung)
@@ -163,7 +163,7 @@ private Q_SLOTS:
         rig.press();
         QTRY_COMPARE_WITH_TIMEOUT(log.count(u"stopRecording1"_s), 2, kTimeoutMs);
         QVERIFY(readMp4(again, true).plays(20));
-        QCOMPARE(rig.fakes.alerts.shown().size(), 1);
+        QCOMPARE(rig.fakes.alerts.informativeTexts.size(), 1);
     }
 };
 

@@ -1,6 +1,6 @@
 #include "support/LogCapture.h"
 
-#include <QtGlobal>
+#include <QMutex>
 
 namespace
 {

@@ -18,45 +18,29 @@
 // Fakes of the platform services, for tests. Main thread only, like the
 // services they stand for.
 
-// Records each alert instead of showing it; answer() ends the oldest
-// unanswered one as a user would, running its completion.
+// Records each alert's informative text instead of showing it; answer()
+// ends the oldest unanswered one as a user would, running its completion.
 class RecordingAlerts final : public platform::Alerts
 {
 public:
-    struct Shown {
-        platform::AlertContent content;
-        Completion completion;
-        bool answered = false;
-    };
     void show(const platform::AlertContent &content, Completion completion) override
     {
-        m_shown.append({content, std::move(completion), false});
-    }
-    const QList<Shown> &shown() const { return m_shown; }
-    QStringList informativeTexts() const
-    {
-        QStringList texts;
-        for (const Shown &s : m_shown)
-            texts << s.content.informativeText;
-        return texts;
+        informativeTexts << content.informativeText;
+        m_unanswered.enqueue(std::move(completion));
     }
     // False when every alert has been answered.
     bool answer(int response = kFirstButtonResponse)
     {
-        for (Shown &s : m_shown) {
-            if (s.answered)
-                continue;
-            s.answered = true;
-            const Completion completion = s.completion; // it may show another alert
-            if (completion)
-                completion(response);
-            return true;
-        }
-        return false;
+        if (m_unanswered.isEmpty())
+            return false;
+        if (const Completion completion = m_unanswered.dequeue()) // it may show another alert
+            completion(response);
+        return true;
     }
+    QStringList informativeTexts;
 
 private:
-    QList<Shown> m_shown;
+    QQueue<Completion> m_unanswered;
 };
 
 // Settings in memory.
@@ -73,70 +57,52 @@ public:
         m_values.insert(key, value);
         return true;
     }
-    const QHash<QString, QString> &values() const { return m_values; }
 
 private:
     QHash<QString, QString> m_values;
 };
 
-// Answers from a script, a cancel once it runs out. whileOpen stands for what
-// happens while a real dialog runs the event loop.
+// Answers from a script (a null answer cancels), a cancel once it runs out.
+// whileOpen stands for what happens while a real dialog runs the event loop.
 class ScriptedFolderChooser final : public platform::FolderChooser
 {
 public:
-    void answer(const QString &folder) { m_answers.enqueue(folder); }
-    void cancel() { m_answers.enqueue(std::nullopt); }
-    void setWhileOpen(std::function<void()> action) { m_whileOpen = std::move(action); }
     std::optional<QString> chooseFolder(const QString &message) override
     {
-        m_messages << message;
-        if (m_whileOpen)
-            m_whileOpen();
-        return m_answers.isEmpty() ? std::nullopt : m_answers.dequeue();
+        messages << message;
+        if (whileOpen)
+            whileOpen();
+        return answers.isEmpty() ? std::nullopt : answers.dequeue();
     }
-    const QStringList &messages() const { return m_messages; }
-
-private:
-    QQueue<std::optional<QString>> m_answers;
-    QStringList m_messages;
-    std::function<void()> m_whileOpen;
+    QQueue<std::optional<QString>> answers;
+    QStringList messages;
+    std::function<void()> whileOpen;
 };
 
-// Records each request in order and answers true without asking the desktop.
+// Records each request in order ("open PATH", "show PATH") and answers true
+// without asking the desktop.
 class RecordingFileBrowser final : public platform::FileBrowser
 {
 public:
-    enum class Kind { OpenFolder = 1, ShowFolder };
-    struct Request {
-        Kind kind;
-        QString path;
-        bool operator==(const Request &) const = default;
-    };
-    bool openFolder(const QString &path) override { return record(Kind::OpenFolder, path); }
-    bool showFolder(const QString &path) override { return record(Kind::ShowFolder, path); }
-    const QList<Request> &requests() const { return m_requests; }
-
-private:
-    bool record(Kind kind, const QString &path)
+    bool openFolder(const QString &path) override
     {
-        m_requests.append({kind, path});
-        return true;
+        return requests << QLatin1String("open ") + path, true;
     }
-    QList<Request> m_requests;
+    bool showFolder(const QString &path) override
+    {
+        return requests << QLatin1String("show ") + path, true;
+    }
+    QStringList requests;
 };
 
 // A volume of the test's choosing: roomy and ext4 until told otherwise.
 class FakeVolumes final : public platform::Volumes
 {
 public:
-    std::optional<qint64> bytesAvailable(const QString &) override { return m_free; }
-    QString fileSystemType(const QString &) override { return m_type; }
-    void setBytesAvailable(std::optional<qint64> bytes) { m_free = bytes; }
-    void setFileSystemType(const QString &type) { m_type = type; }
-
-private:
-    std::optional<qint64> m_free = qint64(1) << 40;
-    QString m_type = QStringLiteral("ext4");
+    std::optional<qint64> bytesAvailable(const QString &) override { return freeBytes; }
+    QString fileSystemType(const QString &) override { return type; }
+    std::optional<qint64> freeBytes = qint64(1) << 40;
+    QString type = QStringLiteral("ext4");
 };
 
 // The viewer's services as fakes. By default the computer is on the box's

@@ -19,6 +19,7 @@ namespace
 const QString kSaved = QStringLiteral("Saved successfully");
 const QString kDisconnected = QStringLiteral("Disconnected. Please reconnect.");
 const QString kPrompt = QStringLiteral("Please select the file save location.");
+const QString kPhotoFailed = QStringLiteral("The photo could not be saved.");
 } // namespace
 
 namespace
@@ -59,18 +60,18 @@ void runSteps(WindowRig &rig, LoopbackServer &box, const QString &steps)
             box.closeAll();
             QTRY_VERIFY(rig.c().isDisconnect());
         } else if (step.startsWith(QLatin1String("free:"))) {
-            rig.fakes.volumes.setBytesAvailable(arg.toLongLong() * 1024 * 1024);
+            rig.fakes.volumes.freeBytes = arg.toLongLong() * 1024 * 1024;
         } else if (step.startsWith(QLatin1String("left:"))) {
             // Free space for arg seconds more of the file's mean growth, as
             // the next tick of the clock will measure it.
             const qint64 size = QFileInfo(writer.writePath()).size();
-            rig.fakes.volumes.setBytesAvailable(ViewController::kDiskMarginBytes +
-                                                size * arg.toInt() / (rig.c().recordTime() + 1));
+            rig.fakes.volumes.freeBytes =
+                ViewController::kDiskMarginBytes + size * arg.toInt() / (rig.c().recordTime() + 1);
         } else if (step == QLatin1String("settle")) { // every frame written is in the file
             QTRY_COMPARE_WITH_TIMEOUT(int(readMp4(writer.writePath()).pts.size()), writer.frame(),
                                       5000);
         } else if (step.startsWith(QLatin1String("fs:"))) {
-            rig.fakes.volumes.setFileSystemType(arg);
+            rig.fakes.volumes.type = arg;
         } else if (step == QLatin1String("failed")) {
             QTRY_VERIFY(writer.hasFailed());
         } else if (step == QLatin1String("full")) {
@@ -94,7 +95,6 @@ private Q_SLOTS:
     void saveLocation_data();
     void saveLocation();
     void aidsLeavePhotosAlone();
-    void failedPhotoLogsWhy();
 };
 
 void tst_ViewControllerCapture::capture_data()
@@ -143,6 +143,8 @@ void tst_ViewControllerCapture::capture_data()
          "saved again at:\n$rec"});
     row("no mode change while recording", "frame mode:Time-lapse press mode:Video", true,
         "Recording...", {video});
+    row("a photo that cannot be saved says so, and logs why", "frame blocked press frame", false,
+        kPhotoFailed, {});
     row("a recording that cannot start says so", "frame blocked mode:Video press", false,
         "The recording could not start.", {});
     row("no recording before the first frame", "mode:Video press", false,
@@ -193,6 +195,7 @@ void tst_ViewControllerCapture::capture()
                       : ViewerFakes::Store::SaveFolderStored);
     QVERIFY(rig.open(box.baseUrl()));
     QTRY_COMPARE(box.requestLines().size(), 1);
+    LogCapture log;
     runSteps(rig, box, steps);
     if (QTest::currentTestFailed())
         return;
@@ -203,12 +206,21 @@ void tst_ViewControllerCapture::capture()
                  .hasMatch(),
              qPrintable(rig.form().timeLab->text()));
     QCOMPARE(rig.notice(), notice);
+    // A photo not saved is logged with the reason the file layer gives.
+    const QStringList why = log.lines().filter(QStringLiteral("orbilens.viewer: photo "));
+    QCOMPARE(why.size(), notice == kPhotoFailed ? 1 : 0);
+    for (const QString &line : why) {
+        QSaveFile probe(line.section(QLatin1Char(' '), 2, 2));
+        QVERIFY(!probe.open(QIODevice::WriteOnly));
+        QCOMPARE(line, QStringLiteral("orbilens.viewer: photo %1 not saved: %2")
+                           .arg(probe.fileName(), probe.errorString()));
+    }
     // What finishing a file has to say comes through the main thread's queue,
     // never from the encoder's thread: nothing arrives while this one waits.
     ImageWritingVideoTool &writer = ImageWritingVideoTool::shareInstance();
-    const qsizetype alertsBefore = rig.fakes.alerts.shown().size();
+    const qsizetype alertsBefore = rig.fakes.alerts.informativeTexts.size();
     QVERIFY(writer.finishAllAndWait(std::chrono::seconds(20)));
-    QCOMPARE(rig.fakes.alerts.shown().size(), alertsBefore);
+    QCOMPARE(rig.fakes.alerts.informativeTexts.size(), alertsBefore);
     const QStringList there = rig.files(QStringLiteral("*"));
     QCOMPARE(there.size(), files.size());
     for (qsizetype i = 0; i < files.size(); ++i)
@@ -217,7 +229,7 @@ void tst_ViewControllerCapture::capture()
                      .hasMatch(),
                  qPrintable(there[i]));
     alerts.replaceInStrings(QStringLiteral("$rec"), writer.writePath());
-    QTRY_COMPARE_WITH_TIMEOUT(rig.fakes.alerts.informativeTexts(), alerts, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.fakes.alerts.informativeTexts, alerts, 5000);
     if (frames < 0)
         return;
     const Mp4Contents mp4 = readMp4(writer.writePath());
@@ -271,24 +283,24 @@ void tst_ViewControllerCapture::saveLocation()
     if (answer == QLatin1String("blocked"))
         QVERIFY(QFile(made).open(QIODevice::WriteOnly));
     if (answer == QLatin1String("cancel"))
-        rig.fakes.folderChooser.cancel();
+        rig.fakes.folderChooser.answers.enqueue(std::nullopt);
     else
-        rig.fakes.folderChooser.answer(picked.path());
+        rig.fakes.folderChooser.answers.enqueue(picked.path());
     QVERIFY(rig.open(box.baseUrl()));
 
     if (gesture == QLatin1String("prompt")) {
-        QTRY_COMPARE_WITH_TIMEOUT(rig.fakes.alerts.informativeTexts(), QStringList{kPrompt}, 5000);
-        QVERIFY(rig.fakes.folderChooser.messages().isEmpty()); // it waits for "OK"
+        QTRY_COMPARE_WITH_TIMEOUT(rig.fakes.alerts.informativeTexts, QStringList{kPrompt}, 5000);
+        QVERIFY(rig.fakes.folderChooser.messages.isEmpty()); // it waits for "OK"
         QVERIFY(rig.fakes.alerts.answer());
     } else if (gesture == QLatin1String("open")) {
         QTest::mouseClick(rig.form().openFileBtn, Qt::LeftButton);
     } else {
         int opened = 0; // the user clicks again while the chooser is open
         if (gesture == QLatin1String("choose-twice"))
-            rig.fakes.folderChooser.setWhileOpen([&] {
+            rig.fakes.folderChooser.whileOpen = [&] {
                 if (opened++ == 0)
                     QTest::mouseClick(rig.form().chooseFolderBtn, Qt::LeftButton);
-            });
+            };
         QTest::mouseClick(rig.form().chooseFolderBtn, Qt::LeftButton);
     }
     const auto folder = [&](const QString &which) {
@@ -300,12 +312,9 @@ void tst_ViewControllerCapture::saveLocation()
     QCOMPARE(rig.form().openFileBtn->toolTip(), folder(inUse));
     QCOMPARE(rig.fakes.settings.stringForKey(platform::kSaveFolderKey).value_or(QString()),
              folder(remembered));
-    QCOMPARE(rig.fakes.folderChooser.messages().size(), choosers);
-    QList<RecordingFileBrowser::Request> requests;
-    if (browsed)
-        requests = {{RecordingFileBrowser::Kind::OpenFolder, folder(inUse)},
-                    {RecordingFileBrowser::Kind::ShowFolder, folder(inUse)}};
-    QCOMPARE(rig.fakes.fileBrowser.requests(), requests);
+    QCOMPARE(rig.fakes.folderChooser.messages.size(), choosers);
+    const QStringList browsing{"open " + folder(inUse), "show " + folder(inUse)};
+    QCOMPARE(rig.fakes.fileBrowser.requests, browsed ? browsing : QStringList());
     if (answer == QLatin1String("picked"))
         QVERIFY(QFileInfo(made).isDir());
 }
@@ -334,27 +343,6 @@ void tst_ViewControllerCapture::aidsLeavePhotosAlone()
     }
     QVERIFY(!photos.first().isNull());
     QCOMPARE(photos.last(), photos.first());
-}
-
-void tst_ViewControllerCapture::failedPhotoLogsWhy()
-{
-    LoopbackServer box([](QTcpSocket *, const QByteArray &) {});
-    WindowRig rig;
-    QVERIFY(rig.open(box.baseUrl()));
-    runSteps(rig, box, QStringLiteral("blocked")); // no photo file can be made
-    LogCapture log;
-    rig.press();
-    rig.frame({320, 240});
-    QCOMPARE(rig.notice(), QStringLiteral("The photo could not be saved."));
-    // The reason is the one the file layer gives for that path.
-    const QStringList lines = log.lines().filter(QStringLiteral("orbilens.viewer: photo "));
-    QCOMPARE(lines.size(), 1);
-    const QString path = lines[0].section(QLatin1Char(' '), 2, 2);
-    QSaveFile probe(path);
-    QVERIFY(!probe.open(QIODevice::WriteOnly));
-    QCOMPARE(
-        lines[0],
-        QStringLiteral("orbilens.viewer: photo %1 not saved: %2").arg(path, probe.errorString()));
 }
 
 QTEST_MAIN(tst_ViewControllerCapture)
