@@ -178,78 +178,62 @@ private Q_SLOTS:
         QCOMPARE(syncedSizes.last(), mp4.boxes.back().second);
     }
 
-    void removedFolder_data()
-    {
-        // What takes the removed folder's place before the file is closed: a
-        // file at folder + newcomer, or nothing when null.
-        QTest::addColumn<QString>("newcomer");
-        QTest::newRow("nothing") << QString();
-        QTest::newRow("a new file at its path") << QStringLiteral("/take.mp4");
-        QTest::newRow("a file for the folder") << QStringLiteral("");
-    }
-    void removedFolder()
-    {
-        QFETCH(QString, newcomer);
-        const QString folder = file(QTest::currentDataTag());
-        const QString path = folder + QStringLiteral("/take.mp4");
-        QVERIFY(QDir().mkpath(folder));
-        ImageWritingVideoTool tool;
-        tool.writePath(path, QSizeF(160, 120), 20, {});
-        QVERIFY(writeFrames(tool, 5, QSize(160, 120)));
-        QVERIFY(QDir(folder).removeRecursively());
-        QFile other(folder + newcomer);
-        QVERIFY(newcomer.isNull() ||
-                (QDir().mkpath(QFileInfo(other).path()) && other.open(QIODevice::WriteOnly) &&
-                 other.write("other") > 0));
-        other.close();
-
-        // What was written goes back to its path, unless something else is there.
-        const Report report = finish(tool)();
-        QCOMPARE(report.outcome, newcomer.isNull() ? RecordingOutcome::FolderRemovedRestored
-                                                   : RecordingOutcome::FolderRemovedLost);
-        QVERIFY(!report.detail.isEmpty());
-        QCOMPARE(report.keptPath, newcomer.isNull() ? path : QString());
-        QVERIFY(newcomer.isNull() ? readMp4(path, true).plays(20)
-                                  : other.open(QIODevice::ReadOnly) && other.readAll() == "other");
-    }
-
+    // However a recording fails, what can be kept is kept, at its path, and
+    // nothing that is not the recording's own is touched.
     void failedWrite_data()
     {
-        QTest::addColumn<int>("roomBytes");  // left under a file-size limit; 0: no limit
-        QTest::addColumn<int>("fullAtSync"); // the sync that meets a full disk (the header's is
-                                             // the first); 0: none
-        QTest::addColumn<bool>("replaced");  // then moved aside, another file put at its path
+        // "room N": N bytes left under a file-size limit; "full N": the Nth
+        // sync meets a full disk (the header's is the first); "removed": the
+        // folder goes after five frames.
+        QTest::addColumn<QString>("fault");
+        // Then put in the file's place: "file" at its path, "folder" a file
+        // where its folder was, or nothing.
+        QTest::addColumn<QString>("newcomer");
         QTest::addColumn<int>("keptFrames"); // -1: nothing kept; 0: a fragment or more
         QTest::addColumn<int>("outcome");
-        const auto row = [](const char *name, int room, int sync, bool replaced, int kept,
+        const auto row = [](const char *name, const char *fault, const char *newcomer, int kept,
                             RecordingOutcome outcome) {
-            QTest::newRow(name) << room << sync << replaced << kept << int(outcome);
+            QTest::newRow(name) << QString(fault) << QString(newcomer) << kept << int(outcome);
         };
-        row("no room for the header", 100, 0, false, -1, RecordingOutcome::NothingKept);
-        row("room for a few fragments", 120 * 1024, 0, false, 0, RecordingOutcome::CutShort);
-        row("full at the header", 0, 1, false, -1, RecordingOutcome::NoSpace);
-        row("full at the header, another file at its path by then", 0, 1, true, -1,
+        row("no room for the header", "room 100", "", -1, RecordingOutcome::NothingKept);
+        row("room for a few fragments", "room 122880", "", 0, RecordingOutcome::CutShort);
+        row("full at the header", "full 1", "", -1, RecordingOutcome::NoSpace);
+        row("full at the header, another file at its path by then", "full 1", "file", -1,
             RecordingOutcome::NoSpace);
-        row("full at the second fragment", 0, 3, false, 20, RecordingOutcome::NoSpace);
+        row("full at the second fragment", "full 3", "", 20, RecordingOutcome::NoSpace);
+        row("folder removed", "removed", "", 5, RecordingOutcome::FolderRemovedRestored);
+        row("folder removed, a new file at its path", "removed", "file", -1,
+            RecordingOutcome::FolderRemovedLost);
+        row("folder removed, a file for the folder", "removed", "folder", -1,
+            RecordingOutcome::FolderRemovedLost);
     }
     void failedWrite()
     {
-        QFETCH(int, roomBytes);
-        QFETCH(int, fullAtSync);
-        QFETCH(bool, replaced);
+        QFETCH(QString, fault);
+        QFETCH(QString, newcomer);
         QFETCH(int, keptFrames);
         QFETCH(int, outcome);
-        const QString path = file(QTest::currentDataTag());
+        const QString folder = file(QTest::currentDataTag()),
+                      path = folder + QStringLiteral("/take.mp4");
+        QVERIFY(QDir().mkpath(folder));
+        const bool removed = fault == u"removed";
+        const int n = fault.section(u' ', 1).toInt();
+        const QString newcomerPath = newcomer == u"folder" ? folder : path;
+        const auto putNewcomer = [&] {
+            QFile other(newcomerPath);
+            return newcomer.isEmpty() ||
+                   (QDir().mkpath(QFileInfo(other).path()) && other.open(QIODevice::WriteOnly) &&
+                    other.write("other") > 0);
+        };
         const auto lift =
-            qScopeGuard(limitFileSize(roomBytes > 0 ? rlim_t(roomBytes) : RLIM_INFINITY));
+            qScopeGuard(limitFileSize(fault.startsWith(u"room") ? rlim_t(n) : RLIM_INFINITY));
         std::atomic<int> syncs = 0;
         platform::filesync::setHookForTests([&](int fd) {
-            if (fullAtSync == 0 || ++syncs < fullAtSync)
+            if (!fault.startsWith(u"full") || ++syncs < n)
                 return ::fdatasync(fd);
-            if (replaced && syncs == fullAtSync) {
+            if (syncs == n && !newcomer.isEmpty()) {
                 QFile::rename(path, path + QStringLiteral(".aside"));
-                QFile newcomer(path);
-                newcomer.open(QIODevice::WriteOnly) && newcomer.write("other");
+                putNewcomer();
             }
             errno = ENOSPC;
             return -1;
@@ -258,7 +242,11 @@ private Q_SLOTS:
         ImageWritingVideoTool tool;
         tool.writePath(path, QSizeF(640, 480), 20, {});
         int accepted = 0; // until the writer takes no more for good
-        for (int seed = 0; !tool.hasFailed() && seed < 5000; ++seed) {
+        if (removed) {
+            QVERIFY(writeFrames(tool, accepted = 5, QSize(640, 480)));
+            QVERIFY(QDir(folder).removeRecursively() && putNewcomer());
+        }
+        for (int seed = 0; !removed && !tool.hasFailed() && seed < 5000; ++seed) {
             tool.writeImage(frame({640, 480}, seed), [&](bool ok) { accepted += ok; });
             std::this_thread::sleep_for(2ms);
         }
@@ -266,16 +254,18 @@ private Q_SLOTS:
         QCOMPARE(int(report.outcome), outcome);
         QVERIFY(!report.detail.isEmpty());
         // A file without a frame is removed, but only the recording's own:
-        // what took its path stays. Otherwise the file is cut back to its last
-        // whole fragment, which plays.
+        // what took its place stays. Otherwise the file is cut back to its
+        // last whole fragment, which plays.
         QCOMPARE(report.keptPath, keptFrames < 0 ? QString() : path);
-        QFile there(path);
-        QCOMPARE(there.exists(), keptFrames >= 0 || replaced);
-        QVERIFY(!replaced || (there.open(QIODevice::ReadOnly) && there.readAll() == "other"));
-        QVERIFY(roomBytes == 0 || there.size() <= roomBytes);
+        QFile there(newcomerPath);
+        QCOMPARE(QFileInfo::exists(path), keptFrames >= 0 || newcomer == u"file");
+        QVERIFY(newcomer.isEmpty() ||
+                (there.open(QIODevice::ReadOnly) && there.readAll() == "other"));
+        QVERIFY(!fault.startsWith(u"room") || QFileInfo(path).size() <= n);
         const Mp4Contents mp4 = readMp4(path, true);
         const int kept = int(mp4.pts.size());
-        QVERIFY2(keptFrames < 0 || (mp4.plays(20) && kept >= 20 && kept < accepted &&
+        QVERIFY2(keptFrames < 0 || (mp4.plays(20) &&
+                                    (removed ? kept == accepted : kept >= 20 && kept < accepted) &&
                                     (keptFrames == 0 || kept == keptFrames)),
                  qPrintable(QStringLiteral("%1 of %2").arg(kept).arg(accepted)));
     }
