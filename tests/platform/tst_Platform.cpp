@@ -126,7 +126,10 @@ private Q_SLOTS:
         view.resize(400, 300);
         view.setImage(QImage(picture, QImage::Format_RGB32));
         QCOMPARE(view.pictureRect(), shown);
-        QCOMPARE(view.decodeSizeFor(picture), shown.size()); // the offscreen screen's scale is 1
+        // The decode covers it in device pixels (tst_PlatformScaled: at scale 2).
+        const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble();
+        QCOMPARE(view.devicePixelRatioF(), scale);
+        QCOMPARE(view.decodeSizeFor(picture), shown.size() * scale);
         // Decoded at 1/8, the frame takes the place of the whole one.
         view.setImage(QImage((picture + QSize(7, 7)) / 8, QImage::Format_RGB32), picture);
         QCOMPARE(view.pictureRect(), shown);
