@@ -28,7 +28,7 @@ std::uint32_t Histogram::peak(Channel channel) const
     return *std::max_element(c.begin(), c.end());
 }
 
-Histogram histogramOf(const QImage &frame, const QRect &rect)
+Histogram histogramOf(const QImage &frame, const QRect &rect, int step)
 {
     Histogram h;
     const QRect area = rect.intersected(frame.rect());
@@ -39,18 +39,21 @@ Histogram histogramOf(const QImage &frame, const QRect &rect)
     auto &red = h.counts[Histogram::Red];
     auto &green = h.counts[Histogram::Green];
     auto &blue = h.counts[Histogram::Blue];
+    step = std::max(step, 1);
     std::uint64_t clipped = 0;
     for (int y = area.top(); y <= area.bottom(); ++y) {
         const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = area.left(); x <= area.right(); ++x) {
-            const QRgb p = row[x];
-            const int r = qRed(p), g = qGreen(p), b = qBlue(p);
-            ++red[r];
-            ++green[g];
-            ++blue[b];
-            ++lum[luminance(r, g, b)];
-            clipped += (r == 255) | (g == 255) | (b == 255);
-        }
+        if ((y - area.top()) % step == 0)
+            for (int x = area.left(); x <= area.right(); x += step) {
+                const QRgb p = row[x];
+                const int r = qRed(p), g = qGreen(p), b = qBlue(p);
+                ++red[r];
+                ++green[g];
+                ++blue[b];
+                ++lum[luminance(r, g, b)];
+            }
+        for (int x = area.left(); x <= area.right(); ++x)
+            clipped += isClipped(row[x]);
     }
     h.pixels = std::uint64_t(area.width()) * std::uint64_t(area.height());
     h.clipped = clipped;

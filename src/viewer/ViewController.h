@@ -131,6 +131,9 @@ public:
     // for more than kPictureAgeShownAfter, the picture says how old it is.
     void cameraFPS(qint64 framesInLastSecond) override;
     static constexpr std::chrono::milliseconds kPictureAgeShownAfter{2000};
+    // The histogram and the clipped share follow the picture ten times a
+    // second, as many as the eye reads; a faster stream skips its frames.
+    static constexpr std::chrono::milliseconds kMeasureInterval{100};
 
     // MARK: - ViewController_Connection.cpp: connection status
     // The network check: on another network, the status button goes off and
@@ -331,10 +334,11 @@ private:
     // MARK: - ViewController_Aids.cpp
     void loadAids();
     void applyAid(Aid aid);
-    void measureFrame(const QImage &image);
+    void measureFrame(const QImage &image, bool atOnce = false);
     void showMeasures(const analysis::Histogram &histogram, const QImage &clipMask);
     bool keysAreFree(const QKeyEvent &event) const;
     std::array<bool, kAidCount> m_aidOn{};
     platform::NightTheme m_nightTheme;
     std::unique_ptr<analysis::MeasureWorker> m_histogramWorker; // made when first needed
+    QElapsedTimer m_sinceMeasure; // since a frame last went to m_histogramWorker
 };

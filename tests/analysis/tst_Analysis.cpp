@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <numeric>
+
 using analysis::Histogram;
 using analysis::measureSharpness;
 
@@ -165,6 +167,13 @@ void tst_Analysis::histogram()
     QCOMPARE(h.pixels, pixels);
     QCOMPARE(h.clipped, clipped);
     QCOMPARE(h.clippedShare(), pixels ? double(clipped) / double(pixels) : 0.0);
+    // Every second pixel of every second row, for a plot; the clipped count
+    // still takes every pixel.
+    const Histogram sample = analysis::histogramOf(image, rect, 2);
+    const QRect area = rect.intersected(image.rect());
+    QCOMPARE(std::accumulate(sample.counts[0].begin(), sample.counts[0].end(), 0ULL),
+             quint64((area.width() + 1) / 2) * quint64((area.height() + 1) / 2));
+    QVERIFY(sample.clipped == clipped && sample.pixels == pixels);
 
     // The mask marks exactly the clipped pixels inside the rect.
     const QImage mask = analysis::clippedMask(image, rect);
