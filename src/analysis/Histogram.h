@@ -37,8 +37,11 @@ constexpr int luminance(int r, int g, int b)
 // null rect or frame counts nothing). With a step above 1 the counts sample
 // every step-th pixel of every step-th row, enough for a plot at a fraction
 // of the cost; pixels and clipped still cover every pixel, so that a single
-// saturated star is never missed. Any thread; frame is only read.
-Histogram histogramOf(const QImage &frame, const QRect &rect, int step = 1);
+// saturated star is never missed. clipMask, when given, receives
+// clippedMask(frame, rect) from the same pass over the pixels. Any thread;
+// frame is only read.
+Histogram histogramOf(const QImage &frame, const QRect &rect, int step = 1,
+                      QImage *clipMask = nullptr);
 
 // A mask of frame's size in Format_Alpha8: 255 where a pixel inside rect is
 // clipped, 0 everywhere else. Null for a null frame. Any thread.

@@ -143,8 +143,9 @@ void ViewController::measureFrame(const QImage &image, bool atOnce)
     m_histogramWorker->post([this, image, area, withMask = isAidOn(Aid::Clipping)] {
         // A quarter of a million pixels draw the same plot as all of them.
         const int step = int(std::ceil(std::sqrt(area.width() * double(area.height()) / 250000)));
-        const analysis::Histogram histogram = analysis::histogramOf(image, area, step);
-        const QImage mask = withMask ? analysis::clippedMask(image, area) : QImage();
+        QImage mask;
+        const analysis::Histogram histogram =
+            analysis::histogramOf(image, area, step, withMask ? &mask : nullptr);
         return [this, histogram, mask] { showMeasures(histogram, mask); };
     });
 }

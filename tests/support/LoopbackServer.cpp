@@ -4,6 +4,11 @@
 
 #include <QTimer>
 
+namespace
+{
+constexpr const char *kRequestLine = "requestLine"; // a socket's property, once it has one
+}
+
 LoopbackServer::LoopbackServer(Responder responder, QObject *parent)
     : QObject(parent), m_responder(std::move(responder))
 {
@@ -21,7 +26,7 @@ LoopbackServer::LoopbackServer(Responder responder, QObject *parent)
                             return;
                         head.truncate(end + 4);
                         m_requestLines.append(head.left(head.indexOf("\r\n")));
-                        m_lineOf.insert(socket, m_requestLines.last());
+                        socket->setProperty(kRequestLine, m_requestLines.last());
                         if (m_responder)
                             m_responder(socket, m_requestLines.last());
                     });
@@ -33,8 +38,8 @@ QList<QByteArray> LoopbackServer::requestLinesByConnection() const
 {
     QList<QByteArray> lines;
     for (const QPointer<QTcpSocket> &socket : m_sockets)
-        if (m_lineOf.contains(socket.data()))
-            lines << m_lineOf.value(socket.data());
+        if (socket && socket->property(kRequestLine).isValid())
+            lines << socket->property(kRequestLine).toByteArray();
     return lines;
 }
 

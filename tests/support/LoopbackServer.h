@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QTcpServer>
@@ -37,5 +36,4 @@ private:
     Responder m_responder;
     QList<QByteArray> m_requestLines;
     QList<QPointer<QTcpSocket>> m_sockets;
-    QHash<const QTcpSocket *, QByteArray> m_lineOf;
 };
