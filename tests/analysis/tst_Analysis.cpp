@@ -111,11 +111,12 @@ void tst_Analysis::histogram_data()
         << frame({4, 3}, qRgb(255, 255, 255)) << all
         << Expected{{L, 255, 12}, {R, 255, 12}, {G, 255, 12}, {B, 255, 12}} << quint64(12)
         << quint64(12);
-    // Luminance of pure red: 77 * 255 >> 8 = 76; of the blue patch: 29 * 255 >> 8 = 28.
+    // Luminance of pure green: 150 * 255 >> 8 = 149; of the patch: 106 * 254 >> 8 = 105;
+    // of the blue patch below: 29 * 255 >> 8 = 28.
     QTest::newRow("one channel at 255 is clipped, 254 is not")
-        << frame({4, 2}, qRgb(255, 0, 0), QRect(0, 0, 2, 1), qRgb(0, 254, 0)) << all
-        << Expected{{L, 76, 6}, {L, 148, 2}, {R, 255, 6}, {R, 0, 2},
-                    {G, 0, 6},  {G, 254, 2}, {B, 0, 8}}
+        << frame({4, 2}, qRgb(0, 255, 0), QRect(0, 0, 2, 1), qRgb(254, 0, 254)) << all
+        << Expected{{L, 149, 6}, {L, 105, 2}, {R, 0, 6}, {R, 254, 2},
+                    {G, 255, 6}, {G, 0, 2},   {B, 0, 6}, {B, 254, 2}}
         << quint64(8) << quint64(6);
     QTest::newRow("the rect limits the count")
         << frame({20, 10}, qRgb(10, 20, 30), QRect(5, 5, 3, 2), qRgb(0, 0, 255))
