@@ -1,7 +1,7 @@
 #include "platform/HistogramView.h"
 
 #include <QPainter>
-#include <QPainterPath>
+#include <QPolygonF>
 
 #include <algorithm>
 #include <cmath>
@@ -52,32 +52,32 @@ void HistogramView::paintEvent(QPaintEvent *)
         return;
     const bool log = m_scale == Scale::Logarithmic;
     const double top = log ? std::log1p(double(peak)) : double(peak);
-    const auto path = [&](const Counts &c) {
-        QPainterPath p;
+    const auto curve = [&](const Counts &c) {
+        QPolygonF points(256);
         for (int v = 0; v < 256; ++v) {
             const double h = (log ? std::log1p(double(c[v])) : double(c[v])) / top;
-            const QPointF point(area.left() + area.width() * v / 255.0,
-                                area.bottom() - area.height() * h);
-            if (v == 0)
-                p.moveTo(point);
-            else
-                p.lineTo(point);
+            points[v] =
+                QPointF(area.left() + area.width() * v / 255.0, area.bottom() - area.height() * h);
         }
-        return p;
+        return points;
     };
 
+    // Polygons and hairlines, not stroked paths: the same picture at a small
+    // part of the cost, and the plot is drawn again up to ten times a second.
     painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath luminance = path(m_counts[Luminance]);
-    luminance.lineTo(area.bottomRight());
-    luminance.lineTo(area.bottomLeft());
-    luminance.closeSubpath();
-    painter.fillPath(luminance, m_night ? QColor(90, 12, 6) : QColor(150, 154, 160, 140));
+    QPolygonF luminance = curve(m_counts[Luminance]);
+    luminance << area.bottomRight() << area.bottomLeft();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(m_night ? QColor(90, 12, 6) : QColor(150, 154, 160, 140));
+    painter.drawPolygon(luminance);
     const std::array<QColor, 3> day{QColor(230, 80, 70), QColor(90, 200, 90), QColor(90, 140, 240)};
     const std::array<QColor, 3> night{QColor(170, 30, 20), QColor(130, 24, 14),
                                       QColor(100, 18, 10)};
     for (int c = Red; c <= Blue; ++c) {
-        painter.setPen(QPen(m_night ? night[c - Red] : day[c - Red], 1.2));
-        painter.drawPath(path(m_counts[c]));
+        QPen pen(m_night ? night[c - Red] : day[c - Red], 1.0);
+        pen.setCosmetic(true);
+        painter.setPen(pen);
+        painter.drawPolyline(curve(m_counts[c]));
     }
 }
 
