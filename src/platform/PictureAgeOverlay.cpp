@@ -11,7 +11,7 @@ namespace platform
 void paintPictureAge(QPainter &painter, const QRect &picture, const QString &text)
 {
     painter.save();
-    painter.setClipRect(picture); // around the picture is the parent's, not repainted here
+    painter.setClipRect(picture); // a new frame repaints the picture's rectangle only
     QFont font = painter.font();
     font.setBold(true);
     font.setPixelSize(std::clamp(picture.height() / 24, 11, 28));

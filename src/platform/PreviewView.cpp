@@ -4,6 +4,7 @@
 #include "platform/PictureAgeOverlay.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QtMath>
 
@@ -29,21 +30,28 @@ QSize deviceSize(QSize size, qreal ratio)
 
 PreviewView::PreviewView(QWidget *parent) : QWidget(parent)
 {
-    // The picture covers only part of the view; the rest shows the parent's
-    // background, so the view itself stays transparent.
-    setAttribute(Qt::WA_NoSystemBackground);
+    // The view paints every pixel itself, the picture and around it the
+    // window's colour: a new frame then repaints the picture's rectangle and
+    // nothing else, not the window's background under it first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(160, 120);
 }
 
 void PreviewView::setImage(const QImage &image, QSize frameSize)
 {
+    const QRect before = pictureRect();
     m_image = image;
     m_frameSize = frameSize.isEmpty() ? image.size() : frameSize;
     m_scaled = QImage();
     // Painted now, not at the next update request: that request waits behind
     // the network's events, and while frames come as fast as the main thread
-    // decodes them it would show only one frame in dozens.
-    repaint();
+    // decodes them it would show only one frame in dozens. The next frame of
+    // a stream covers the same rectangle, and only that changes.
+    const QRect after = pictureRect();
+    if (after == before && !image.hasAlphaChannel())
+        repaint(after);
+    else
+        repaint();
 }
 
 void PreviewView::setPictureAgeText(const QString &text)
@@ -90,14 +98,19 @@ void PreviewView::resizeEvent(QResizeEvent *event)
     QWidget::resizeEvent(event);
 }
 
-void PreviewView::paintEvent(QPaintEvent *)
+void PreviewView::paintEvent(QPaintEvent *event)
 {
-    if (m_image.isNull())
-        return;
-    const QRect target = pictureRect();
-    if (target.isEmpty())
-        return;
     QPainter painter(this);
+    const QRect target = pictureRect();
+    // Around the picture, and under one with transparent parts (the
+    // "Disconnect" picture), the colour of the window behind the view.
+    QRegion around = event->region();
+    if (!m_image.hasAlphaChannel())
+        around -= target;
+    for (const QRect &r : around)
+        painter.fillRect(r, palette().window());
+    if (m_image.isNull() || target.isEmpty())
+        return;
     // Flips and turns apply once, to the picture and its overlays alike.
     painter.setTransform(overlays::viewTransform(target, m_aids));
     const QSize pixels = deviceSize(target.size(), devicePixelRatioF());

@@ -32,9 +32,9 @@ ViewController::~ViewController()
 void ViewController::viewDidLoad()
 {
     ORBILENS_ASSERT_MAIN_THREAD();
-    // The live picture shows through to the black view around it; the control
-    // panel is a dark gray that does not dazzle at night.
-    setBackground(m_outlets.previewImgeView, Qt::transparent);
+    // Black around the live picture (the preview paints it itself); the
+    // control panel is a dark gray that does not dazzle at night.
+    setBackground(m_outlets.previewImgeView, Qt::black);
     setBackground(m_outlets.menuView, QColor(0x2b, 0x2d, 0x31));
     setBackground(m_outlets.view, Qt::black);
     // The viewing aids as the user left them (ViewController_Aids.cpp).

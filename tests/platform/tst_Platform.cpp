@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QProcess>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -138,18 +139,37 @@ private Q_SLOTS:
     void previewPaintsEveryFrameAtOnce()
     {
         PreviewView view;
-        view.resize(320, 240);
+        view.resize(400, 240);
+        QPalette palette = view.palette();
+        palette.setColor(QPalette::Window, qRgb(1, 2, 3)); // around the picture
+        view.setPalette(palette);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        // Frames of one size, back to back, each shrunk to the same size.
+        // What the window shows, not a fresh rendering of it: a new frame
+        // repaints only part of the view.
+        const auto at = [&view](int x) {
+            return view.screen()->grabWindow(view.winId()).toImage().pixel(x, 120);
+        };
+        // Frames of one size, back to back, each shrunk to the same 320 x 240.
         for (const QRgb colour : {qRgb(200, 0, 0), qRgb(0, 200, 0), qRgb(0, 0, 200)}) {
             QImage frame(1280, 960, QImage::Format_RGB32); // shrunk four times: area-averaged
             frame.fill(colour);
             const std::uint64_t painted = view.paintCount();
             view.setImage(frame);
             QCOMPARE(view.paintCount(), painted + 1); // now, not at the next update
-            QCOMPARE(view.grab().toImage().pixel(160, 120), colour);
+            QCOMPARE(at(200), colour);
+            QCOMPARE(at(20), qRgb(1, 2, 3));
         }
+        // A narrower frame: where the wider one was is background again, and
+        // so is whatever shows through a picture's transparent parts.
+        QImage narrow(640, 960, QImage::Format_RGB32);
+        narrow.fill(Qt::white);
+        view.setImage(narrow);
+        QCOMPARE(at(80), qRgb(1, 2, 3));
+        QImage clear(640, 480, QImage::Format_ARGB32);
+        clear.fill(Qt::transparent);
+        view.setImage(clear);
+        QCOMPARE(at(200), qRgb(1, 2, 3));
     }
 
     void wifiNameComesFromTheFirstJoinedStation()
