@@ -1,5 +1,6 @@
 #include "platform/PreviewView.h"
 
+#include "platform/BilinearShrink.h"
 #include "platform/FocusOverlay.h"
 #include "platform/PictureAgeOverlay.h"
 
@@ -42,7 +43,7 @@ void PreviewView::setImage(const QImage &image, QSize frameSize)
     const QRect before = pictureRect();
     m_image = image;
     m_frameSize = frameSize.isEmpty() ? image.size() : frameSize;
-    m_scaled = QImage();
+    m_scaledStale = true;
     // Painted now, not at the next update request: that request waits behind
     // the network's events, and while frames come as fast as the main thread
     // decodes them it would show only one frame in dozens. The next frame of
@@ -94,7 +95,7 @@ QSize PreviewView::decodeSizeFor(QSize frameSize) const
 
 void PreviewView::resizeEvent(QResizeEvent *event)
 {
-    m_scaled = QImage();
+    m_scaledStale = true;
     QWidget::resizeEvent(event);
 }
 
@@ -114,20 +115,28 @@ void PreviewView::paintEvent(QPaintEvent *event)
     // Flips and turns apply once, to the picture and its overlays alike.
     painter.setTransform(overlays::viewTransform(target, m_aids));
     const QSize pixels = deviceSize(target.size(), devicePixelRatioF());
+    const bool shrunk = m_image.width() >= pixels.width() && m_image.height() >= pixels.height();
     if (m_image.size() == pixels) {
         painter.drawImage(QRectF(target), m_image);
     } else if (m_image.width() > 2 * pixels.width() || m_image.height() > 2 * pixels.height()) {
         // Shrunk more than twice (a frame a capture needs whole, or a small
         // view): area-averaged, once per new frame, not per repaint.
-        if (m_scaled.size() != pixels)
+        if (m_scaledStale || m_scaled.size() != pixels)
             m_scaled = m_image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        m_scaledStale = false;
+        painter.drawImage(QRectF(target), m_scaled);
+    } else if (shrunk && m_image.format() == QImage::Format_RGB32) {
+        // Shrunk at most twice, as a frame decoded at the scale the view
+        // asked for is: bilinear, as a filtered paint would do it, but on
+        // this thread into a kept picture, without waking Qt's painting
+        // threads for each frame (bench_preview_scale).
+        if (m_scaledStale || m_scaled.size() != pixels)
+            m_scaled = bilinearShrink(m_image, pixels, std::move(m_scaled));
+        m_scaledStale = false;
         painter.drawImage(QRectF(target), m_scaled);
     } else {
-        // Shrunk at most twice, as a frame decoded at the scale the view
-        // asked for is, or enlarged until the next frame after the view
-        // grew: bilinear filtering inside the paint, a third of the cost of
-        // the area-averaged shrink and no picture in between; at these
-        // ratios it looks the same (bench_preview_scale).
+        // Enlarged until the next frame after the view grew, or a picture
+        // with transparent parts: filtered inside the paint.
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(QRectF(target), m_image);
     }

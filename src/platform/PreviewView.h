@@ -73,9 +73,11 @@ private:
     QPoint inView(QPoint at) const; // a widget point as the unflipped picture has it
     QImage m_image;
     QSize m_frameSize;
-    // m_image area-averaged to the picture's size in device pixels, made on the
-    // first paint that shrinks it more than twice
+    // m_image shrunk to the picture's size in device pixels, made on the
+    // first paint of a new frame; kept, and written again for the next frame
+    // of the same size when nothing else holds it.
     QImage m_scaled;
+    bool m_scaledStale = true;
     PreviewAids m_aids;
     QImage m_clipMask;
     std::uint64_t m_paintCount = 0;

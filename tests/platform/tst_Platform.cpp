@@ -2,6 +2,7 @@
 // the key monitor, the preview, the Wi-Fi name, settings, the one-shot timer
 // and the camera address with its loopback guard.
 
+#include "platform/BilinearShrink.h"
 #include "platform/CameraAddress.h"
 #include "platform/KeyMonitor.h"
 #include "platform/MessageBoxAlerts.h"
@@ -11,13 +12,17 @@
 #include "platform/ScheduledTimer.h"
 #include "platform/Volumes.h"
 
+#include "support/TestImages.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPainter>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -150,9 +155,13 @@ private Q_SLOTS:
         const auto at = [&view](int x) {
             return view.screen()->grabWindow(view.winId()).toImage().pixel(x, 120);
         };
-        // Frames of one size, back to back, each shrunk to the same 320 x 240.
-        for (const QRgb colour : {qRgb(200, 0, 0), qRgb(0, 200, 0), qRgb(0, 0, 200)}) {
-            QImage frame(1280, 960, QImage::Format_RGB32); // shrunk four times: area-averaged
+        // Frames back to back, each shrunk to the same 320 x 240: two shrunk
+        // four times (area-averaged), two twice (bilinear).
+        for (const auto &[colour, size] : {std::pair{qRgb(200, 0, 0), QSize(1280, 960)},
+                                           {qRgb(0, 200, 0), QSize(1280, 960)},
+                                           {qRgb(0, 0, 200), QSize(640, 480)},
+                                           {qRgb(200, 200, 0), QSize(640, 480)}}) {
+            QImage frame(size, QImage::Format_RGB32);
             frame.fill(colour);
             const std::uint64_t painted = view.paintCount();
             view.setImage(frame);
@@ -170,6 +179,35 @@ private Q_SLOTS:
         clear.fill(Qt::transparent);
         view.setImage(clear);
         QCOMPARE(at(200), qRgb(1, 2, 3));
+    }
+
+    void previewShrinkLooksAsAFilteredPaint()
+    {
+        // Noise: a sample taken half a pixel off, or a weight the wrong
+        // way round, shows at once. Sizes as the live view has them, and
+        // odd ones for the pixels left over after the wide steps.
+        QImage noise(1920, 1080, QImage::Format_RGB32);
+        QRandomGenerator random(7);
+        for (int y = 0; y < noise.height(); ++y)
+            for (int x = 0; x < noise.width(); ++x)
+                noise.setPixel(x, y, 0xff000000 | random.generate());
+        for (const auto &[from, to] : {std::pair{QSize(1920, 1080), QSize(976, 549)},
+                                       {QSize(1296, 972), QSize(976, 732)},
+                                       {QSize(1280, 720), QSize(1280, 720)},
+                                       {QSize(13, 9), QSize(7, 5)}}) {
+            const QImage source = noise.copy(QRect(QPoint(), from));
+            QImage painted(to, QImage::Format_RGB32);
+            QPainter painter(&painted);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(painted.rect(), source);
+            painter.end();
+            QImage held = bilinearShrink(source, to);
+            QVERIFY(testimages::maxDifference(held, painted) <= 2);
+            // A kept picture is written again only when nobody else holds it.
+            const QImage before = held.copy();
+            QCOMPARE(bilinearShrink(source.mirrored(), to, held).size(), to);
+            QCOMPARE(held, before);
+        }
     }
 
     void wifiNameComesFromTheFirstJoinedStation()
