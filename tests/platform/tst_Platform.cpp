@@ -201,12 +201,7 @@ private Q_SLOTS:
             painter.setRenderHint(QPainter::SmoothPixmapTransform);
             painter.drawImage(painted.rect(), source);
             painter.end();
-            QImage held = bilinearShrink(source, to);
-            QVERIFY(testimages::maxDifference(held, painted) <= 2);
-            // A kept picture is written again only when nobody else holds it.
-            const QImage before = held.copy();
-            QCOMPARE(bilinearShrink(source.mirrored(), to, held).size(), to);
-            QCOMPARE(held, before);
+            QVERIFY(testimages::maxDifference(bilinearShrink(source, to), painted) <= 2);
         }
     }
 
