@@ -11,6 +11,7 @@
 #include "BenchSupport.h"
 #include "ViewerRig.h"
 
+#include "platform/BilinearShrink.h"
 #include "platform/PreviewView.h"
 #include "support/LoopbackServer.h"
 
@@ -172,6 +173,8 @@ int main(int argc, char **argv)
             {"swscale fast bilinear",
              [&](const QImage &i) { return swsShrink(i, target, SWS_FAST_BILINEAR); }},
             {"paint, smooth transform", [&](const QImage &i) { return paintShrink(i, target); }},
+            {"own bilinear pass",
+             [&](const QImage &i) { return platform::bilinearShrink(i, target); }},
         };
         for (const auto &[name, shrink] : shrinks) {
             QImage result;
