@@ -140,13 +140,15 @@ double fixedRate(const resolution::Entry &e)
     return e.width <= 2592 && e.height <= 1944 ? 10 : 8;
 }
 
-// "1920x1080 (1/2)": the size the live view decoded the frames at, and the
-// scale of the frame's own size.
+// "976x549 (1/2)": the size the live view was given the frames at, and the
+// inverse DCT's scale they were decoded at before the decoder shrank them to
+// the view.
 QString decodedText(QSize decoded, QSize frame)
 {
     if (decoded.isEmpty())
         return QStringLiteral("-");
-    const int denominator = int(std::lround(double(frame.width()) / decoded.width()));
+    const QSize scaled = JpegDecoder::decodedSize(frame, decoded);
+    const int denominator = int(std::lround(double(frame.width()) / scaled.width()));
     return QStringLiteral("%1x%2 (%3)")
         .arg(decoded.width())
         .arg(decoded.height())

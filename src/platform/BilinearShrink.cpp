@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -20,15 +21,21 @@ struct Tap {
     std::uint32_t weight;
 };
 
-std::vector<Tap> taps(int from, int to)
+// The taps of to destination pixels over a picture from pixels long, read
+// from samples that each span factor of its pixels (a subsampled plane):
+// samples of them, the last ones repeating the picture's edge when the plane
+// is padded.
+std::vector<Tap> taps(int from, int to, int factor = 1, int samples = 0)
 {
+    if (samples <= 0)
+        samples = from;
     std::vector<Tap> result(static_cast<std::size_t>(to));
-    const std::int64_t step = (std::int64_t(from) << 16) / to;
+    const std::int64_t step = (std::int64_t(from) << 16) / (std::int64_t(to) * factor);
     for (int i = 0; i < to; ++i) {
         const std::int64_t at = std::max<std::int64_t>(0, i * step + step / 2 - 0x8000);
         Tap t{int(at >> 16), std::uint32_t((at >> 8) & 0xff)};
-        if (t.index >= from - 1)
-            t = {from - 1, 0};
+        if (t.index >= samples - 1)
+            t = {samples - 1, 0};
         result[std::size_t(i)] = t;
     }
     return result;
@@ -98,6 +105,162 @@ void mixColumns(const std::uint32_t *row, const std::vector<Tap> &columns, std::
         out[i] = mix(row[t.index], row[t.index + 1], t.weight);
     }
 }
+
+// Rows a and b of one plane mixed into out, b weighing weight / 256, rounded.
+void mixPlaneRows(const std::uint8_t *a, const std::uint8_t *b, std::uint32_t weight,
+                  std::uint8_t *out, int width)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i wb = _mm_set1_epi16(short(weight));
+    const __m128i wa = _mm_set1_epi16(short(256 - weight));
+    const __m128i half = _mm_set1_epi16(128);
+    // 255 * 256 + 128 still fits 16 bits unsigned.
+    for (; x + 16 <= width; x += 16) {
+        const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + x));
+        const __m128i pb = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + x));
+        const __m128i lo =
+            _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(pa, zero), wa),
+                                        _mm_mullo_epi16(_mm_unpacklo_epi8(pb, zero), wb)),
+                          half);
+        const __m128i hi =
+            _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(pa, zero), wa),
+                                        _mm_mullo_epi16(_mm_unpackhi_epi8(pb, zero), wb)),
+                          half);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x),
+                         _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8)));
+    }
+#endif
+    for (; x < width; ++x)
+        out[x] = std::uint8_t((a[x] * (256 - weight) + b[x] * weight + 128) >> 8);
+}
+
+// A plane's column taps as pmaddwd takes them: for each destination sample,
+// the weights of its left and right neighbours side by side.
+struct PlaneColumns {
+    std::vector<int> index;
+    std::vector<std::int16_t> weights; // 256 - weight, weight; two per sample
+};
+
+PlaneColumns planeColumns(const std::vector<Tap> &columns)
+{
+    PlaneColumns result;
+    for (const Tap &t : columns) {
+        result.index.push_back(t.index);
+        result.weights.push_back(std::int16_t(256 - t.weight));
+        result.weights.push_back(std::int16_t(t.weight));
+    }
+    return result;
+}
+
+// Each sample of out from the two of row its tap names; row has one sample
+// more than any tap's index.
+void pickPlaneColumns(const std::uint8_t *row, const PlaneColumns &columns, std::uint8_t *out)
+{
+    const int width = int(columns.index.size());
+    const int *index = columns.index.data();
+    const std::int16_t *weights = columns.weights.data();
+    int i = 0;
+    const auto pair = [row](int at) {
+        std::uint16_t both;
+        std::memcpy(&both, row + at, sizeof both);
+        return int(both);
+    };
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi32(128);
+    // Eight samples at a time: their neighbour pairs gathered, then both
+    // weights applied and summed by one pmaddwd per four.
+    for (; i + 8 <= width; i += 8) {
+        __m128i pairs = _mm_cvtsi32_si128(pair(index[i]));
+        pairs = _mm_insert_epi16(pairs, pair(index[i + 1]), 1);
+        pairs = _mm_insert_epi16(pairs, pair(index[i + 2]), 2);
+        pairs = _mm_insert_epi16(pairs, pair(index[i + 3]), 3);
+        pairs = _mm_insert_epi16(pairs, pair(index[i + 4]), 4);
+        pairs = _mm_insert_epi16(pairs, pair(index[i + 5]), 5);
+        pairs = _mm_insert_epi16(pairs, pair(index[i + 6]), 6);
+        pairs = _mm_insert_epi16(pairs, pair(index[i + 7]), 7);
+        const __m128i w0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(weights + 2 * i));
+        const __m128i w1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(weights + 2 * i + 8));
+        const __m128i lo = _mm_srli_epi32(
+            _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero), w0), half), 8);
+        const __m128i hi = _mm_srli_epi32(
+            _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero), w1), half), 8);
+        const __m128i samples = _mm_packs_epi32(lo, hi);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(samples, zero));
+    }
+#endif
+    for (; i < width; ++i) {
+        const int both = pair(index[i]);
+        out[i] = std::uint8_t(
+            ((both & 0xff) * weights[2 * i] + (both >> 8) * weights[2 * i + 1] + 128) >> 8);
+    }
+}
+
+// JPEG's YCbCr to RGB (full range), in fixed point with 14 fraction bits.
+constexpr int kCrToR = 22970; // 1.40200
+constexpr int kCbToG = 5638;  // 0.34414
+constexpr int kCrToG = 11700; // 0.71414
+constexpr int kCbToB = 29032; // 1.77200
+constexpr int kRound = 1 << 13;
+
+inline std::uint32_t clampByte(int v)
+{
+    return std::uint32_t(std::clamp(v, 0, 255));
+}
+
+void ycbcrToRgb32(const std::uint8_t *luma, const std::uint8_t *cb, const std::uint8_t *cr,
+                  std::uint32_t *out, int width)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i neutral = _mm_set1_epi16(128);
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i opaque = _mm_set1_epi8(char(0xff));
+    // madd pairs: (cr, 1) and (cb, 1) take the rounding term as their second
+    // factor; (cb, cr) for green adds it after.
+    const __m128i toR = _mm_set1_epi32((kRound << 16) | kCrToR);
+    const __m128i toB = _mm_set1_epi32((kRound << 16) | kCbToB);
+    const __m128i toG =
+        _mm_set1_epi32(int((std::uint32_t(std::uint16_t(-kCrToG)) << 16) | std::uint16_t(-kCbToG)));
+    const __m128i round = _mm_set1_epi32(kRound);
+    for (; x + 8 <= width; x += 8) {
+        const __m128i y =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(luma + x)), zero);
+        const __m128i u = _mm_sub_epi16(
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(cb + x)), zero),
+            neutral);
+        const __m128i v = _mm_sub_epi16(
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(cr + x)), zero),
+            neutral);
+        const auto term = [](__m128i lo, __m128i hi, __m128i factors, __m128i add) {
+            return _mm_packs_epi32(
+                _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(lo, factors), add), 14),
+                _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(hi, factors), add), 14));
+        };
+        const __m128i r = _mm_adds_epi16(
+            y, term(_mm_unpacklo_epi16(v, one), _mm_unpackhi_epi16(v, one), toR, zero));
+        const __m128i g =
+            _mm_adds_epi16(y, term(_mm_unpacklo_epi16(u, v), _mm_unpackhi_epi16(u, v), toG, round));
+        const __m128i b = _mm_adds_epi16(
+            y, term(_mm_unpacklo_epi16(u, one), _mm_unpackhi_epi16(u, one), toB, zero));
+        // B, G, R, A in memory: 0xAARRGGBB on this little-endian target.
+        const __m128i bg = _mm_unpacklo_epi8(_mm_packus_epi16(b, b), _mm_packus_epi16(g, g));
+        const __m128i ra = _mm_unpacklo_epi8(_mm_packus_epi16(r, r), opaque);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x), _mm_unpacklo_epi16(bg, ra));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x + 4), _mm_unpackhi_epi16(bg, ra));
+    }
+#endif
+    for (; x < width; ++x) {
+        const int y = luma[x], u = cb[x] - 128, v = cr[x] - 128;
+        const std::uint32_t r = clampByte(y + ((kCrToR * v + kRound) >> 14));
+        const std::uint32_t g = clampByte(y + ((-kCbToG * u - kCrToG * v + kRound) >> 14));
+        const std::uint32_t b = clampByte(y + ((kCbToB * u + kRound) >> 14));
+        out[x] = 0xff000000u | (r << 16) | (g << 8) | b;
+    }
+}
 } // namespace
 
 QImage bilinearShrink(const QImage &source, QSize size, QImage into)
@@ -122,6 +285,55 @@ QImage bilinearShrink(const QImage &source, QSize size, QImage into)
                 t.weight, mixed.data(), source.width());
         mixed.back() = mixed[mixed.size() - 2];
         mixColumns(mixed.data(), columns, reinterpret_cast<std::uint32_t *>(into.scanLine(y)));
+    }
+    return into;
+}
+
+QImage bilinearShrinkYcbcr(const YcbcrPlanes &planes, QSize size, QImage into)
+{
+    if (size.isEmpty() || planes.picture.isEmpty())
+        return {};
+    for (int i = 0; i < 3; ++i) {
+        const QSize from = planes.size[i], factor = planes.factor[i];
+        if (!planes.data[i] || from.isEmpty() || factor.isEmpty() ||
+            planes.stride[i] < from.width() ||
+            qint64(from.width()) * factor.width() < planes.picture.width() ||
+            qint64(from.height()) * factor.height() < planes.picture.height())
+            return {};
+    }
+    if (into.size() != size || into.format() != QImage::Format_RGB32 || !into.isDetached())
+        into = QImage(size, QImage::Format_RGB32);
+    if (into.isNull())
+        return {};
+    struct Plane {
+        PlaneColumns columns;
+        std::vector<Tap> rows;
+        std::vector<std::uint8_t> mixed;  // two rows mixed, and one sample more
+        std::vector<std::uint8_t> picked; // a row of the destination
+    } plane[3];
+    for (int i = 0; i < 3; ++i) {
+        const QSize from = planes.size[i], factor = planes.factor[i];
+        plane[i].columns =
+            planeColumns(taps(planes.picture.width(), size.width(), factor.width(), from.width()));
+        plane[i].rows =
+            taps(planes.picture.height(), size.height(), factor.height(), from.height());
+        plane[i].mixed.resize(std::size_t(from.width()) + 1);
+        plane[i].picked.resize(std::size_t(size.width()));
+    }
+    for (int y = 0; y < size.height(); ++y) {
+        for (int i = 0; i < 3; ++i) {
+            Plane &p = plane[i];
+            const Tap t = p.rows[std::size_t(y)];
+            const int width = planes.size[i].width();
+            const int next = std::min(t.index + 1, planes.size[i].height() - 1);
+            mixPlaneRows(planes.data[i] + std::ptrdiff_t(t.index) * planes.stride[i],
+                         planes.data[i] + std::ptrdiff_t(next) * planes.stride[i], t.weight,
+                         p.mixed.data(), width);
+            p.mixed[std::size_t(width)] = p.mixed[std::size_t(width) - 1];
+            pickPlaneColumns(p.mixed.data(), p.columns, p.picked.data());
+        }
+        ycbcrToRgb32(plane[0].picked.data(), plane[1].picked.data(), plane[2].picked.data(),
+                     reinterpret_cast<std::uint32_t *>(into.scanLine(y)), size.width());
     }
     return into;
 }

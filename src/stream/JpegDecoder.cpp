@@ -1,5 +1,7 @@
 #include "stream/JpegDecoder.h"
 
+#include "platform/BilinearShrink.h"
+
 #include <turbojpeg.h>
 
 #include <limits>
@@ -14,6 +16,11 @@ JpegDecoder::~JpegDecoder()
 }
 
 QSize JpegDecoder::peekSize(QByteArrayView jpeg)
+{
+    return readHeader(jpeg).size;
+}
+
+JpegDecoder::Header JpegDecoder::readHeader(QByteArrayView jpeg)
 {
     if (!m_handle || jpeg.size() < 4 ||
         quint64(jpeg.size()) > std::numeric_limits<unsigned long>::max())
@@ -30,7 +37,7 @@ QSize JpegDecoder::peekSize(QByteArrayView jpeg)
         resetHandle();
         return {};
     }
-    return {width, height};
+    return {{width, height}, subsampling, colorspace};
 }
 
 void JpegDecoder::resetHandle()
@@ -66,6 +73,8 @@ void JpegDecoder::releaseReusedImages()
 {
     for (QImage &kept : m_reused)
         kept = QImage();
+    for (std::vector<unsigned char> &plane : m_planes)
+        std::vector<unsigned char>().swap(plane);
 }
 
 QSize JpegDecoder::decodedSize(QSize frameSize, QSize atLeast)
@@ -87,12 +96,15 @@ QImage JpegDecoder::decode(QByteArrayView jpeg, QSize atLeast)
     // decode: libjpeg keeps the tables of one picture for the next, and a
     // picture that lacks one would borrow it from whatever came before.
     resetHandle();
-    const QSize frameSize = peekSize(jpeg);
+    const Header header = readHeader(jpeg);
+    const QSize frameSize = header.size;
     if (frameSize.isEmpty() || qint64(frameSize.width()) * frameSize.height() > kMaxPixels)
         return {};
     // tjDecompress2 picks the scale whose size fits in the width and height
     // it is given: exactly this one, as its sizes are the ones computed here.
     const QSize size = decodedSize(frameSize, atLeast);
+    if (shrinksItself(header, size, atLeast))
+        return decodeShrunk(jpeg, header, size, atLeast);
     QImage image = takeImage(size);
     if (image.isNull())
         return {};
@@ -106,21 +118,85 @@ QImage JpegDecoder::decode(QByteArrayView jpeg, QSize atLeast)
                              static_cast<unsigned long>(jpeg.size()), image.bits(), size.width(),
                              int(image.bytesPerLine()), size.height(), format, 0);
     };
-    if (decompress() == 0) {
-        keepImage(image);
-        return image;
+    if (!decodedWell(decompress, [&] { image.fill(qRgb(128, 128, 128)); }))
+        return {};
+    keepImage(image);
+    return image;
+}
+
+bool JpegDecoder::shrinksItself(const Header &header, QSize scaled, QSize atLeast)
+{
+    // Only what the bilinear pass shows as well as a filtered paint would:
+    // a shrink of at most two, of the YCbCr pictures the box sends, on the
+    // little-endian targets whose RGB32 it writes.
+    const bool ycbcr = header.colorspace == TJCS_YCbCr &&
+                       (header.subsampling == TJSAMP_444 || header.subsampling == TJSAMP_422 ||
+                        header.subsampling == TJSAMP_420 || header.subsampling == TJSAMP_440 ||
+                        header.subsampling == TJSAMP_411);
+    return ycbcr && QSysInfo::ByteOrder == QSysInfo::LittleEndian && !atLeast.isEmpty() &&
+           atLeast != scaled && atLeast.width() <= scaled.width() &&
+           atLeast.height() <= scaled.height() && scaled.width() <= 2 * atLeast.width() &&
+           scaled.height() <= 2 * atLeast.height();
+}
+
+QImage JpegDecoder::decodeShrunk(QByteArrayView jpeg, const Header &header, QSize scaled,
+                                 QSize size)
+{
+    // The planes as the inverse DCT leaves them, before libjpeg-turbo
+    // upsamples the chroma and converts every pixel of the scaled size: the
+    // shrink then samples and converts only the pixels shown.
+    platform::YcbcrPlanes planes;
+    planes.picture = scaled;
+    unsigned char *planeData[3];
+    // Chroma samples span the MCU's size over 8 pixels: 2 x 2 for 4:2:0.
+    const QSize chromaFactor(tjMCUWidth[header.subsampling] / 8,
+                             tjMCUHeight[header.subsampling] / 8);
+    for (int i = 0; i < 3; ++i) {
+        const int width = tjPlaneWidth(i, scaled.width(), header.subsampling);
+        const int height = tjPlaneHeight(i, scaled.height(), header.subsampling);
+        if (width <= 0 || height <= 0)
+            return {};
+        m_planes[i].resize(std::size_t(width) * std::size_t(height));
+        planeData[i] = m_planes[i].data();
+        planes.data[i] = planeData[i];
+        planes.stride[i] = width;
+        planes.size[i] = QSize(width, height);
+        planes.factor[i] = i == 0 ? QSize(1, 1) : chromaFactor;
     }
+    const auto decompress = [&] {
+        return tjDecompressToYUVPlanes(static_cast<tjhandle>(m_handle),
+                                       reinterpret_cast<const unsigned char *>(jpeg.data()),
+                                       static_cast<unsigned long>(jpeg.size()), planeData,
+                                       scaled.width(), planes.stride, scaled.height(), 0);
+    };
+    const auto fillGrey = [&] {
+        for (std::vector<unsigned char> &plane : m_planes)
+            std::fill(plane.begin(), plane.end(), 128); // mid-grey, no colour
+    };
+    if (!decodedWell(decompress, fillGrey))
+        return {};
+    QImage image = platform::bilinearShrinkYcbcr(planes, size, takeImage(size));
+    if (image.isNull())
+        return {};
+    keepImage(image);
+    return image;
+}
+
+template <typename Decompress, typename FillGrey>
+bool JpegDecoder::decodedWell(const Decompress &decompress, const FillGrey &fillGrey)
+{
+    if (decompress() == 0)
+        return true;
     // A warning (a damaged but readable picture) still gives an image, as
     // the system decoders do; a fatal error gives none.
     if (!m_handle || tjGetErrorCode(static_cast<tjhandle>(m_handle)) != TJERR_WARNING)
-        return {};
+        return false;
     // But libjpeg-turbo 2.1 goes on calling it a warning when a fatal error
     // followed the warning, and then the rows after the error are never
     // written. Decode once more over mid-grey, from a clean state, so that
     // whatever the data does not cover is grey and not old memory.
-    image.fill(qRgb(128, 128, 128));
+    fillGrey();
     resetHandle();
     decompress();
-    keepImage(image);
-    return image;
+    return true;
 }

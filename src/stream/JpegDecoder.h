@@ -5,6 +5,7 @@
 #include <QSize>
 
 #include <limits>
+#include <vector>
 
 // Decodes a JPEG picture straight into the memory of a QImage
 // (Format_RGB32) with libjpeg-turbo: one decode, no intermediate copy. The
@@ -25,7 +26,10 @@
 //
 // A picture may be decoded at a reduced scale, 1/2, 1/4 or 1/8, inside
 // libjpeg-turbo's inverse DCT: the live view asks for no more pixels than it
-// shows, at a fraction of the full decode's cost.
+// shows, at a fraction of the full decode's cost. What remains to shrink, at
+// most twice, the decoder shrinks itself for YCbCr pictures: from the planes
+// the inverse DCT leaves, before any colour conversion, so that only the
+// pixels shown are upsampled and converted.
 class JpegDecoder
 {
 public:
@@ -42,7 +46,9 @@ public:
     static constexpr QSize kFullSize{std::numeric_limits<int>::max(),
                                      std::numeric_limits<int>::max()};
 
-    // The picture decoded at decodedSize(its header's size, atLeast). A null
+    // The picture decoded at decodedSize(its header's size, atLeast), and
+    // shrunk further to atLeast exactly when that is at most twice smaller
+    // and the picture is YCbCr (bilinear, as a filtered paint would). A null
     // image when the bytes are not a JPEG picture this decoder can read, or
     // the picture is too large.
     QImage decode(QByteArrayView jpeg, QSize atLeast = kFullSize);
@@ -62,7 +68,19 @@ public:
 private:
     static constexpr int kReusedImages = 2;
 
+    struct Header {
+        QSize size; // empty when unreadable
+        int subsampling = -1;
+        int colorspace = -1;
+    };
+    Header readHeader(QByteArrayView jpeg);
     void resetHandle();
+    static bool shrinksItself(const Header &header, QSize scaled, QSize atLeast);
+    QImage decodeShrunk(QByteArrayView jpeg, const Header &header, QSize scaled, QSize size);
+    // decompress() succeeded, or gave a warning: then the picture is decoded
+    // again over fillGrey()'s grey. False for a fatal error.
+    template <typename Decompress, typename FillGrey>
+    bool decodedWell(const Decompress &decompress, const FillGrey &fillGrey);
     // A kept picture of size that nobody else holds, taken out of the
     // keeping so that writing it copies nothing, or else a new picture.
     QImage takeImage(QSize size);
@@ -70,5 +88,6 @@ private:
 
     void *m_handle = nullptr; // tjhandle
     QImage m_reused[kReusedImages];
-    int m_nextReused = 0; // the slot a new picture replaces
+    std::vector<unsigned char> m_planes[3]; // Y, Cb, Cr of a picture shrunk here
+    int m_nextReused = 0;                   // the slot a new picture replaces
 };

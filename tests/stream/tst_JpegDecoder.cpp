@@ -1,11 +1,15 @@
 #include "stream/JpegDecoder.h"
 
+#include "platform/BilinearShrink.h"
+
 #include "support/ProcessFigures.h"
 #include "support/TestImages.h"
 
 #include <QBuffer>
 #include <QImageWriter>
 #include <QTest>
+
+#include <turbojpeg.h>
 
 namespace
 {
@@ -17,6 +21,23 @@ QByteArray progressive(const QImage &image)
     QImageWriter writer(&buffer, "JPEG");
     writer.setProgressiveScanWrite(true);
     return writer.write(image) ? bytes : QByteArray();
+}
+
+// image (Format_RGB32) as libjpeg-turbo encodes it with this chroma
+// subsampling (TJSAMP_*).
+QByteArray encoded(const QImage &image, int subsampling)
+{
+    tjhandle handle = tjInitCompress();
+    unsigned char *bytes = nullptr;
+    unsigned long size = 0;
+    const bool done =
+        tjCompress2(handle, image.constBits(), image.width(), int(image.bytesPerLine()),
+                    image.height(), TJPF_BGRX, &bytes, &size, subsampling, 90, 0) == 0;
+    const QByteArray jpeg =
+        done ? QByteArray(reinterpret_cast<const char *>(bytes), qsizetype(size)) : QByteArray();
+    tjFree(bytes);
+    tjDestroy(handle);
+    return jpeg;
 }
 
 // As the system decoder makes the picture of jpeg, pixel for pixel.
@@ -77,31 +98,61 @@ void tst_JpegDecoder::decode()
 
 void tst_JpegDecoder::decodesAtTheSizeAskedFor_data()
 {
-    QTest::addColumn<QSize>("frame");
+    QTest::addColumn<QByteArray>("jpeg");
     QTest::addColumn<QSize>("atLeast");
+    QTest::addColumn<QSize>("scaled"); // the inverse DCT's scale
     QTest::addColumn<QSize>("decoded");
-    QTest::newRow("exactly 1/8") << QSize(640, 360) << QSize(80, 45) << QSize(80, 45);
-    QTest::newRow("a pixel wider: 1/4") << QSize(640, 360) << QSize(81, 45) << QSize(160, 90);
-    QTest::newRow("1/2") << QSize(640, 360) << QSize(161, 90) << QSize(320, 180);
-    QTest::newRow("a pixel taller than 1/2: full")
-        << QSize(640, 360) << QSize(320, 181) << QSize(640, 360);
-    QTest::newRow("sides round up") << QSize(1001, 501) << QSize(126, 63) << QSize(126, 63);
-    QTest::newRow("full size") << QSize(640, 360) << JpegDecoder::kFullSize << QSize(640, 360);
+    const QByteArray colour = testimages::jpeg(640, 360, 4);
+    QTest::newRow("exactly 1/8") << colour << QSize(80, 45) << QSize(80, 45) << QSize(80, 45);
+    QTest::newRow("a pixel wider: 1/4, shrunk")
+        << colour << QSize(81, 45) << QSize(160, 90) << QSize(81, 45);
+    QTest::newRow("1/2, shrunk") << colour << QSize(161, 90) << QSize(320, 180) << QSize(161, 90);
+    QTest::newRow("a pixel taller than 1/2: full, shrunk")
+        << colour << QSize(320, 181) << QSize(640, 360) << QSize(320, 181);
+    QTest::newRow("more than twice smaller than 1/8: left to the view")
+        << colour << QSize(39, 22) << QSize(80, 45) << QSize(80, 45);
+    QTest::newRow("full size") << colour << JpegDecoder::kFullSize << QSize(640, 360)
+                               << QSize(640, 360);
+    QTest::newRow("sides round up")
+        << testimages::jpeg(1001, 501, 4) << QSize(126, 63) << QSize(126, 63) << QSize(126, 63);
+    // Odd sizes, each chroma layout: the planes are padded past the picture.
+    const QImage odd = testimages::picture(613, 407, 9);
+    for (const auto &[name, subsampling] : {std::pair{"4:4:4", TJSAMP_444},
+                                            {"4:2:2", TJSAMP_422},
+                                            {"4:2:0", TJSAMP_420},
+                                            {"4:4:0", TJSAMP_440},
+                                            {"4:1:1", TJSAMP_411},
+                                            {"grey, not shrunk", TJSAMP_GRAY}}) {
+        QTest::newRow(name) << encoded(odd, subsampling) << QSize(400, 260) << QSize(613, 407)
+                            << (subsampling == TJSAMP_GRAY ? QSize(613, 407) : QSize(400, 260));
+    }
 }
 
 void tst_JpegDecoder::decodesAtTheSizeAskedFor()
 {
-    QFETCH(QSize, frame);
+    QFETCH(QByteArray, jpeg);
     QFETCH(QSize, atLeast);
+    QFETCH(QSize, scaled);
     QFETCH(QSize, decoded);
-    const QByteArray jpeg = testimages::jpeg(frame.width(), frame.height(), 4);
     JpegDecoder decoder;
     const QImage full = decoder.decode(jpeg);
+    QCOMPARE(JpegDecoder::decodedSize(full.size(), atLeast), scaled);
     const QImage image = decoder.decode(jpeg, atLeast);
     QCOMPARE(image.size(), decoded);
-    // The same picture, smaller: close to the full decode shrunk.
+    // The same picture, smaller: close to the full decode area-averaged (the
+    // filters part most, by up to 45, at the mark's hard white edge).
     QVERIFY(testimages::maxDifference(image, full.scaled(decoded, Qt::IgnoreAspectRatio,
-                                                         Qt::SmoothTransformation)) <= 40);
+                                                         Qt::SmoothTransformation)) <= 48);
+    // Shrunk from the planes before the colour conversion, it is what the
+    // view's own shrink of the converted picture shows: the same but for a
+    // few levels where colour changes sharply (the mark), as the chroma is
+    // sampled by another filter than libjpeg-turbo's upsampling.
+    const QImage converted = decoder.decode(jpeg, scaled);
+    QCOMPARE(converted.size(), scaled);
+    const QImage expected = platform::bilinearShrink(converted, decoded);
+    QVERIFY(testimages::maxDifference(image, expected) <= 16);
+    const qsizetype apart = testimages::pixelsApart(image, expected, 2);
+    QVERIFY2(apart * 20 <= image.width() * image.height(), qPrintable(QString::number(apart)));
 }
 
 void tst_JpegDecoder::damagedPictureShowsGreyNotOldMemory()
@@ -111,16 +162,21 @@ void tst_JpegDecoder::damagedPictureShowsGreyNotOldMemory()
     QImage old(64, 64, QImage::Format_RGB32);
     old.fill(qRgb(250, 3, 251));
     JpegDecoder decoder;
-    int decoded = 0;
-    for (qsizetype cut = 160; cut < jpeg.size(); cut += 23) {
-        QVERIFY(!decoder.decode(progressive(old)).isNull()); // a colour no decode makes, let go
-        const QImage damaged = decoder.decode(QByteArrayView(jpeg).first(cut));
-        decoded += !damaged.isNull();
-        for (int y = 0; y < damaged.height(); ++y)
-            QVERIFY2(qRed(damaged.pixel(0, y)) < 200, // red is 0 there, grey 128
-                     qPrintable(QStringLiteral("cut at %1, row %2").arg(cut).arg(y)));
+    // Converted whole, and shrunk from the planes (the memory kept is then
+    // the planes').
+    for (const QSize atLeast : {JpegDecoder::kFullSize, QSize(40, 40)}) {
+        int decoded = 0;
+        for (qsizetype cut = 160; cut < jpeg.size(); cut += 23) {
+            // A colour no decode makes, let go.
+            QVERIFY(!decoder.decode(progressive(old), atLeast).isNull());
+            const QImage damaged = decoder.decode(QByteArrayView(jpeg).first(cut), atLeast);
+            decoded += !damaged.isNull();
+            for (int y = 0; y < damaged.height(); ++y)
+                QVERIFY2(qRed(damaged.pixel(0, y)) < 200, // red is 0 there, grey 128
+                         qPrintable(QStringLiteral("cut at %1, row %2").arg(cut).arg(y)));
+        }
+        QVERIFY(decoded > 0);
     }
-    QVERIFY(decoded > 0);
 }
 
 void tst_JpegDecoder::reusesFrameMemoryOnlyWhenNobodyHoldsIt()

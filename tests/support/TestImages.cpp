@@ -32,18 +32,36 @@ QByteArray jpeg(int width, int height, int seed)
     return bytes;
 }
 
+namespace
+{
+// The largest difference of a colour channel at each pixel, to each().
+template <typename Each> void differences(const QImage &a, const QImage &b, Each each)
+{
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            each(std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                           std::abs(qBlue(p) - qBlue(q))}));
+        }
+}
+} // namespace
+
 int maxDifference(const QImage &a, const QImage &b)
 {
     if (a.size() != b.size())
         return 256;
     int most = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            most = std::max({most, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                             std::abs(qBlue(p) - qBlue(q))});
-        }
+    differences(a, b, [&](int d) { most = std::max(most, d); });
     return most;
+}
+
+qsizetype pixelsApart(const QImage &a, const QImage &b, int levels)
+{
+    if (a.size() != b.size())
+        return qsizetype(std::max(a.width(), b.width())) * std::max(a.height(), b.height());
+    qsizetype apart = 0;
+    differences(a, b, [&](int d) { apart += d > levels; });
+    return apart;
 }
 
 } // namespace testimages

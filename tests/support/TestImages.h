@@ -17,4 +17,8 @@ QByteArray jpeg(int width, int height, int seed = 0);
 // pixel; 256 when their sizes differ.
 int maxDifference(const QImage &a, const QImage &b);
 
+// How many pixels differ by more than levels in a colour channel; every
+// pixel when the sizes differ.
+qsizetype pixelsApart(const QImage &a, const QImage &b, int levels);
+
 } // namespace testimages
