@@ -329,7 +329,6 @@ QImage bilinearShrinkYcbcr(const YcbcrPlanes &planes, QSize size, QImage into)
             mixPlaneRows(planes.data[i] + std::ptrdiff_t(t.index) * planes.stride[i],
                          planes.data[i] + std::ptrdiff_t(next) * planes.stride[i], t.weight,
                          p.mixed.data(), width);
-            p.mixed[std::size_t(width)] = p.mixed[std::size_t(width) - 1];
             pickPlaneColumns(p.mixed.data(), p.columns, p.picked.data());
         }
         ycbcrToRgb32(plane[0].picked.data(), plane[1].picked.data(), plane[2].picked.data(),
