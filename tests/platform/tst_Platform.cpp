@@ -203,6 +203,40 @@ private Q_SLOTS:
             painter.end();
             QVERIFY(testimages::maxDifference(bilinearShrink(source, to), painted) <= 2);
         }
+        // From planes: noise in luma with no colour is that grey picture
+        // shrunk (each rounds its own way); one colour stays one colour. Widths that leave samples
+        // past the wide steps.
+        const QSize from(613, 407), to(403, 269);
+        std::vector<uchar> luma(std::size_t(from.width() * from.height())), chroma[2];
+        QImage grey(from, QImage::Format_RGB32);
+        for (int y = 0; y < from.height(); ++y)
+            for (int x = 0; x < from.width(); ++x) {
+                const int v = qRed(noise.pixel(x, y));
+                luma[std::size_t(y * from.width() + x)] = uchar(v);
+                grey.setPixel(x, y, qRgb(v, v, v));
+            }
+        YcbcrPlanes planes;
+        planes.picture = from;
+        planes.data[0] = luma.data();
+        planes.stride[0] = from.width();
+        planes.size[0] = from;
+        planes.factor[0] = {1, 1};
+        for (int i = 1; i < 3; ++i) {
+            planes.size[i] = {(from.width() + 1) / 2, (from.height() + 1) / 2};
+            planes.factor[i] = {2, 2};
+            planes.stride[i] = planes.size[i].width();
+            chroma[i - 1].assign(std::size_t(planes.size[i].width() * planes.size[i].height()),
+                                 128);
+            planes.data[i] = chroma[i - 1].data();
+        }
+        QVERIFY(testimages::maxDifference(bilinearShrinkYcbcr(planes, to),
+                                          bilinearShrink(grey, to)) <= 2);
+        std::fill(luma.begin(), luma.end(), 120);
+        std::fill(chroma[0].begin(), chroma[0].end(), 90);
+        std::fill(chroma[1].begin(), chroma[1].end(), 170);
+        QImage one(to, QImage::Format_RGB32);
+        one.fill(qRgb(179, 103, 53)); // JPEG's matrix, rounded
+        QCOMPARE(bilinearShrinkYcbcr(planes, to), one);
     }
 
     void wifiNameComesFromTheFirstJoinedStation()
