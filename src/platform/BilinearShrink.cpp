@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #endif
 
 namespace platform
@@ -141,7 +141,15 @@ void mixPlaneRows(const std::uint8_t *a, const std::uint8_t *b, std::uint32_t we
 struct PlaneColumns {
     std::vector<int> index;
     std::vector<std::int16_t> weights; // 256 - weight, weight; two per sample
+    // For each whole group of eight samples: where the 32 bytes that hold
+    // all their neighbours start (-1 when they spread wider), and the two
+    // byte shuffles that gather the pairs from the first and second 16.
+    std::vector<int> groupStart;
+    std::vector<std::uint8_t> shuffles; // 32 per group
 };
+
+constexpr int kGroup = 8;
+constexpr int kWindow = 32; // bytes a group's pairs are gathered from
 
 PlaneColumns planeColumns(const std::vector<Tap> &columns)
 {
@@ -151,51 +159,81 @@ PlaneColumns planeColumns(const std::vector<Tap> &columns)
         result.weights.push_back(std::int16_t(256 - t.weight));
         result.weights.push_back(std::int16_t(t.weight));
     }
+    const int groups = int(columns.size()) / kGroup;
+    result.groupStart.assign(std::size_t(groups), -1);
+    result.shuffles.assign(std::size_t(groups) * 2 * 16, 0x80); // 0x80: a zero byte
+    for (int g = 0; g < groups; ++g) {
+        const int start = result.index[std::size_t(g * kGroup)];
+        if (result.index[std::size_t(g * kGroup + kGroup - 1)] + 1 - start >= kWindow)
+            continue; // a shrink of more than two: gathered one by one
+        result.groupStart[std::size_t(g)] = start;
+        std::uint8_t *shuffle = &result.shuffles[std::size_t(g) * 32];
+        for (int k = 0; k < 2 * kGroup; ++k) {
+            const int at = result.index[std::size_t(g * kGroup + k / 2)] + k % 2 - start;
+            shuffle[at < 16 ? k : 16 + k] = std::uint8_t(at % 16);
+        }
+    }
     return result;
 }
 
-// Each sample of out from the two of row its tap names; row has one sample
-// more than any tap's index.
-void pickPlaneColumns(const std::uint8_t *row, const PlaneColumns &columns, std::uint8_t *out)
+inline void pickScalar(const std::uint8_t *row, const PlaneColumns &columns, int i,
+                       std::uint8_t *out)
 {
-    const int width = int(columns.index.size());
-    const int *index = columns.index.data();
-    const std::int16_t *weights = columns.weights.data();
-    int i = 0;
-    const auto pair = [row](int at) {
-        std::uint16_t both;
-        std::memcpy(&both, row + at, sizeof both);
-        return int(both);
-    };
-#if defined(__SSE2__)
+    const int at = columns.index[std::size_t(i)];
+    const std::int16_t *w = &columns.weights[std::size_t(2 * i)];
+    out[i] = std::uint8_t((row[at] * w[0] + row[at + 1] * w[1] + 128) >> 8);
+}
+
+#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
+#define ORBILENS_PICK_BY_SHUFFLES 1
+// The whole groups of eight, each with two byte shuffles and two pmaddwd;
+// returns the first sample not done. SSSE3, checked by the caller.
+__attribute__((target("ssse3"))) int pickByShuffles(const std::uint8_t *row,
+                                                    const PlaneColumns &columns, std::uint8_t *out)
+{
     const __m128i zero = _mm_setzero_si128();
     const __m128i half = _mm_set1_epi32(128);
-    // Eight samples at a time: their neighbour pairs gathered, then both
-    // weights applied and summed by one pmaddwd per four.
-    for (; i + 8 <= width; i += 8) {
-        __m128i pairs = _mm_cvtsi32_si128(pair(index[i]));
-        pairs = _mm_insert_epi16(pairs, pair(index[i + 1]), 1);
-        pairs = _mm_insert_epi16(pairs, pair(index[i + 2]), 2);
-        pairs = _mm_insert_epi16(pairs, pair(index[i + 3]), 3);
-        pairs = _mm_insert_epi16(pairs, pair(index[i + 4]), 4);
-        pairs = _mm_insert_epi16(pairs, pair(index[i + 5]), 5);
-        pairs = _mm_insert_epi16(pairs, pair(index[i + 6]), 6);
-        pairs = _mm_insert_epi16(pairs, pair(index[i + 7]), 7);
-        const __m128i w0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(weights + 2 * i));
-        const __m128i w1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(weights + 2 * i + 8));
+    const int groups = int(columns.groupStart.size());
+    for (int g = 0; g < groups; ++g) {
+        const int i = g * kGroup;
+        const int start = columns.groupStart[std::size_t(g)];
+        if (start < 0) {
+            for (int k = 0; k < kGroup; ++k)
+                pickScalar(row, columns, i + k, out);
+            continue;
+        }
+        const std::uint8_t *shuffle = &columns.shuffles[std::size_t(g) * 32];
+        const __m128i pairs = _mm_or_si128(
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(row + start)),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(shuffle))),
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(row + start + 16)),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(shuffle + 16))));
+        const std::int16_t *weights = &columns.weights[std::size_t(2 * i)];
+        const __m128i w0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(weights));
+        const __m128i w1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(weights + 8));
         const __m128i lo = _mm_srli_epi32(
             _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero), w0), half), 8);
         const __m128i hi = _mm_srli_epi32(
             _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero), w1), half), 8);
-        const __m128i samples = _mm_packs_epi32(lo, hi);
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(samples, zero));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i),
+                         _mm_packus_epi16(_mm_packs_epi32(lo, hi), zero));
     }
+    return groups * kGroup;
+}
 #endif
-    for (; i < width; ++i) {
-        const int both = pair(index[i]);
-        out[i] = std::uint8_t(
-            ((both & 0xff) * weights[2 * i] + (both >> 8) * weights[2 * i + 1] + 128) >> 8);
-    }
+
+// Each sample of out from the two of row its tap names; row holds kWindow
+// bytes from any tap's index on.
+void pickPlaneColumns(const std::uint8_t *row, const PlaneColumns &columns, std::uint8_t *out)
+{
+    int i = 0;
+#if defined(ORBILENS_PICK_BY_SHUFFLES)
+    static const bool shuffles = __builtin_cpu_supports("ssse3");
+    if (shuffles)
+        i = pickByShuffles(row, columns, out);
+#endif
+    for (const int width = int(columns.index.size()); i < width; ++i)
+        pickScalar(row, columns, i, out);
 }
 
 // JPEG's YCbCr to RGB (full range), in fixed point with 14 fraction bits.
@@ -317,7 +355,7 @@ QImage bilinearShrinkYcbcr(const YcbcrPlanes &planes, QSize size, QImage into)
             planeColumns(taps(planes.picture.width(), size.width(), factor.width(), from.width()));
         plane[i].rows =
             taps(planes.picture.height(), size.height(), factor.height(), from.height());
-        plane[i].mixed.resize(std::size_t(from.width()) + 1);
+        plane[i].mixed.resize(std::size_t(from.width()) + kWindow);
         plane[i].picked.resize(std::size_t(size.width()));
     }
     for (int y = 0; y < size.height(); ++y) {
