@@ -141,15 +141,15 @@ void mixPlaneRows(const std::uint8_t *a, const std::uint8_t *b, std::uint32_t we
 struct PlaneColumns {
     std::vector<int> index;
     std::vector<std::int16_t> weights; // 256 - weight, weight; two per sample
-    // For each whole group of eight samples: where the 32 bytes that hold
-    // all their neighbours start (-1 when they spread wider), and the two
-    // byte shuffles that gather the pairs from the first and second 16.
+    // For each whole group of eight samples: where the 16 bytes that hold
+    // all their neighbours start (-1 when they spread wider), and the byte
+    // shuffle that gathers the pairs from them.
     std::vector<int> groupStart;
-    std::vector<std::uint8_t> shuffles; // 32 per group
+    std::vector<std::uint8_t> shuffles; // 16 per group
 };
 
 constexpr int kGroup = 8;
-constexpr int kWindow = 32; // bytes a group's pairs are gathered from
+constexpr int kWindow = 16; // bytes a group's pairs are gathered from
 
 PlaneColumns planeColumns(const std::vector<Tap> &columns)
 {
@@ -161,17 +161,16 @@ PlaneColumns planeColumns(const std::vector<Tap> &columns)
     }
     const int groups = int(columns.size()) / kGroup;
     result.groupStart.assign(std::size_t(groups), -1);
-    result.shuffles.assign(std::size_t(groups) * 2 * 16, 0x80); // 0x80: a zero byte
+    result.shuffles.assign(std::size_t(groups) * kWindow, 0);
     for (int g = 0; g < groups; ++g) {
         const int start = result.index[std::size_t(g * kGroup)];
         if (result.index[std::size_t(g * kGroup + kGroup - 1)] + 1 - start >= kWindow)
-            continue; // a shrink of more than two: gathered one by one
+            continue; // a shrink of about two or more: gathered one by one
         result.groupStart[std::size_t(g)] = start;
-        std::uint8_t *shuffle = &result.shuffles[std::size_t(g) * 32];
-        for (int k = 0; k < 2 * kGroup; ++k) {
-            const int at = result.index[std::size_t(g * kGroup + k / 2)] + k % 2 - start;
-            shuffle[at < 16 ? k : 16 + k] = std::uint8_t(at % 16);
-        }
+        std::uint8_t *shuffle = &result.shuffles[std::size_t(g) * kWindow];
+        for (int k = 0; k < 2 * kGroup; ++k)
+            shuffle[k] =
+                std::uint8_t(result.index[std::size_t(g * kGroup + k / 2)] + k % 2 - start);
     }
     return result;
 }
@@ -186,7 +185,7 @@ inline void pickScalar(const std::uint8_t *row, const PlaneColumns &columns, int
 
 #if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
 #define ORBILENS_PICK_BY_SHUFFLES 1
-// The whole groups of eight, each with two byte shuffles and two pmaddwd;
+// The whole groups of eight, each with one byte shuffle and two pmaddwd;
 // returns the first sample not done. SSSE3, checked by the caller.
 __attribute__((target("ssse3"))) int pickByShuffles(const std::uint8_t *row,
                                                     const PlaneColumns &columns, std::uint8_t *out)
@@ -202,12 +201,10 @@ __attribute__((target("ssse3"))) int pickByShuffles(const std::uint8_t *row,
                 pickScalar(row, columns, i + k, out);
             continue;
         }
-        const std::uint8_t *shuffle = &columns.shuffles[std::size_t(g) * 32];
-        const __m128i pairs = _mm_or_si128(
+        const __m128i pairs =
             _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(row + start)),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(shuffle))),
-            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(row + start + 16)),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(shuffle + 16))));
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(
+                                 &columns.shuffles[std::size_t(g) * kWindow])));
         const std::int16_t *weights = &columns.weights[std::size_t(2 * i)];
         const __m128i w0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(weights));
         const __m128i w1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(weights + 8));

@@ -27,6 +27,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtMath>
 
 #include <linux/genetlink.h>
 #include <linux/netlink.h>
@@ -203,6 +204,15 @@ private Q_SLOTS:
             painter.end();
             QVERIFY(testimages::maxDifference(bilinearShrink(source, to), painted) <= 2);
         }
+        // The preview's own shrink of a frame larger than the view.
+        PreviewView view;
+        view.resize(300, 200);
+        const qreal ratio = view.devicePixelRatioF();
+        const QImage frame = noise.copy(0, 0, qCeil(450 * ratio), qCeil(300 * ratio));
+        view.setImage(frame);
+        const QImage shown =
+            view.grab(view.pictureRect()).toImage().convertToFormat(QImage::Format_RGB32);
+        QVERIFY(testimages::maxDifference(shown, bilinearShrink(frame, shown.size())) <= 2);
         // From planes: noise in luma with no colour is that grey picture
         // shrunk (each rounds its own way); one colour stays one colour. Widths that leave samples
         // past the wide steps.
