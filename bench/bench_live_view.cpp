@@ -294,12 +294,12 @@ int main(int argc, char **argv)
     }
     results.addTable(
         QStringLiteral("Live view"),
-        {QStringLiteral("size"), QStringLiteral("sent"), QStringLiteral("picture given (decoded at)"),
-         QStringLiteral("sent fps"), QStringLiteral("shown fps"),
-         QStringLiteral("CPU ms per shown frame"), QStringLiteral("latency median ms"),
-         QStringLiteral("latency p99 ms"), QStringLiteral("ffmpeg -f null CPU ms/frame"),
-         QStringLiteral("viewer / ffmpeg"), QStringLiteral("libjpeg-turbo decode ms"),
-         QStringLiteral("viewer / libjpeg-turbo")},
+        {QStringLiteral("size"), QStringLiteral("sent"),
+         QStringLiteral("picture given (decoded at)"), QStringLiteral("sent fps"),
+         QStringLiteral("shown fps"), QStringLiteral("CPU ms per shown frame"),
+         QStringLiteral("latency median ms"), QStringLiteral("latency p99 ms"),
+         QStringLiteral("ffmpeg -f null CPU ms/frame"), QStringLiteral("viewer / ffmpeg"),
+         QStringLiteral("libjpeg-turbo decode ms"), QStringLiteral("viewer / libjpeg-turbo")},
         rows,
         QStringLiteral("\"max\": the server sends as fast as the viewer takes the frames; CPU is "
                        "user + system of the viewer's process without the server's threads; "

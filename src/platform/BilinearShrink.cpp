@@ -51,31 +51,6 @@ inline std::uint32_t mix(std::uint32_t a, std::uint32_t b, std::uint32_t weight)
     return rb | ag;
 }
 
-// Row a and row b mixed into out, pixels 0 .. width - 1.
-void mixRows(const std::uint32_t *a, const std::uint32_t *b, std::uint32_t weight,
-             std::uint32_t *out, int width)
-{
-    int x = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i wb = _mm_set1_epi16(short(weight));
-    const __m128i wa = _mm_set1_epi16(short(256 - weight));
-    // Each product fits 16 bits: 255 * 256 at most, and so does their sum.
-    for (; x + 4 <= width; x += 4) {
-        const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + x));
-        const __m128i pb = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + x));
-        const __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(pa, zero), wa),
-                                         _mm_mullo_epi16(_mm_unpacklo_epi8(pb, zero), wb));
-        const __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(pa, zero), wa),
-                                         _mm_mullo_epi16(_mm_unpackhi_epi8(pb, zero), wb));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x),
-                         _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8)));
-    }
-#endif
-    for (; x < width; ++x)
-        out[x] = mix(a[x], b[x], weight);
-}
-
 // Each pixel of out from the two of row its tap names; row has one pixel
 // more than any tap's index.
 void mixColumns(const std::uint32_t *row, const std::vector<Tap> &columns, std::uint32_t *out)
@@ -106,34 +81,31 @@ void mixColumns(const std::uint32_t *row, const std::vector<Tap> &columns, std::
     }
 }
 
-// Rows a and b of one plane mixed into out, b weighing weight / 256, rounded.
-void mixPlaneRows(const std::uint8_t *a, const std::uint8_t *b, std::uint32_t weight,
-                  std::uint8_t *out, int width)
+// Rows a and b of bytes (a plane's samples, or pixels channel by channel)
+// mixed into out, b weighing weight / 256, truncated as QPainter's filtered
+// paint does.
+void mixByteRows(const std::uint8_t *a, const std::uint8_t *b, std::uint32_t weight,
+                 std::uint8_t *out, int width)
 {
     int x = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     const __m128i wb = _mm_set1_epi16(short(weight));
     const __m128i wa = _mm_set1_epi16(short(256 - weight));
-    const __m128i half = _mm_set1_epi16(128);
-    // 255 * 256 + 128 still fits 16 bits unsigned.
+    // Each product fits 16 bits: 255 * 256 at most, and so does their sum.
     for (; x + 16 <= width; x += 16) {
         const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + x));
         const __m128i pb = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + x));
-        const __m128i lo =
-            _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(pa, zero), wa),
-                                        _mm_mullo_epi16(_mm_unpacklo_epi8(pb, zero), wb)),
-                          half);
-        const __m128i hi =
-            _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(pa, zero), wa),
-                                        _mm_mullo_epi16(_mm_unpackhi_epi8(pb, zero), wb)),
-                          half);
+        const __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(pa, zero), wa),
+                                         _mm_mullo_epi16(_mm_unpacklo_epi8(pb, zero), wb));
+        const __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(pa, zero), wa),
+                                         _mm_mullo_epi16(_mm_unpackhi_epi8(pb, zero), wb));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x),
                          _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8)));
     }
 #endif
     for (; x < width; ++x)
-        out[x] = std::uint8_t((a[x] * (256 - weight) + b[x] * weight + 128) >> 8);
+        out[x] = std::uint8_t((a[x] * (256 - weight) + b[x] * weight) >> 8);
 }
 
 // A plane's column taps as pmaddwd takes them: for each destination sample,
@@ -314,10 +286,9 @@ QImage bilinearShrink(const QImage &source, QSize size, QImage into)
     const int last = source.height() - 1;
     for (int y = 0; y < size.height(); ++y) {
         const Tap t = rows[std::size_t(y)];
-        mixRows(reinterpret_cast<const std::uint32_t *>(source.constScanLine(t.index)),
-                reinterpret_cast<const std::uint32_t *>(
-                    source.constScanLine(std::min(t.index + 1, last))),
-                t.weight, mixed.data(), source.width());
+        mixByteRows(source.constScanLine(t.index),
+                    source.constScanLine(std::min(t.index + 1, last)), t.weight,
+                    reinterpret_cast<std::uint8_t *>(mixed.data()), 4 * source.width());
         mixed.back() = mixed[mixed.size() - 2];
         mixColumns(mixed.data(), columns, reinterpret_cast<std::uint32_t *>(into.scanLine(y)));
     }
@@ -361,9 +332,9 @@ QImage bilinearShrinkYcbcr(const YcbcrPlanes &planes, QSize size, QImage into)
             const Tap t = p.rows[std::size_t(y)];
             const int width = planes.size[i].width();
             const int next = std::min(t.index + 1, planes.size[i].height() - 1);
-            mixPlaneRows(planes.data[i] + std::ptrdiff_t(t.index) * planes.stride[i],
-                         planes.data[i] + std::ptrdiff_t(next) * planes.stride[i], t.weight,
-                         p.mixed.data(), width);
+            mixByteRows(planes.data[i] + std::ptrdiff_t(t.index) * planes.stride[i],
+                        planes.data[i] + std::ptrdiff_t(next) * planes.stride[i], t.weight,
+                        p.mixed.data(), width);
             pickPlaneColumns(p.mixed.data(), p.columns, p.picked.data());
         }
         ycbcrToRgb32(plane[0].picked.data(), plane[1].picked.data(), plane[2].picked.data(),
