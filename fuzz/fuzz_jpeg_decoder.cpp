@@ -2,10 +2,10 @@
 // camera box (or anything pretending to be it) put in it.
 //
 // Checked on every input: a picture comes out in the size its header gives,
-// as RGB32 and within the pixel cap; decoding the same bytes again gives the
-// same picture; and afterwards the same decoder still decodes a good picture
-// exactly as it did before, so that no bad input spoils it for the frames
-// that follow.
+// as RGB32 and within the pixel cap; asked for a smaller size, as the live
+// view asks, it comes at that size or at the scale that covers it; decoding
+// the same bytes again gives the same picture; and afterwards the same decoder still decodes a good
+// picture exactly as it did before, so that no bad input spoils it for the frames that follow.
 
 #include "stream/JpegDecoder.h"
 
@@ -76,6 +76,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fail("a picture of another size or format than its header gives");
         if (!samePixels(image, decoder.decode(jpeg)))
             fail("the same bytes decoded twice gave two pictures");
+    }
+    // As the live view asks: two thirds of the picture, which goes through
+    // the decoder's own shrink from the planes for YCbCr pictures.
+    if (!declared.isEmpty()) {
+        const QSize shown(declared.width() * 2 / 3 + 1, declared.height() * 2 / 3 + 1);
+        const QImage small = decoder.decode(jpeg, shown);
+        if (!small.isNull()) {
+            if ((small.size() != shown &&
+                 small.size() != JpegDecoder::decodedSize(declared, shown)) ||
+                small.format() != QImage::Format_RGB32)
+                fail("a picture for the view of another size or format than asked");
+            if (!samePixels(small, decoder.decode(jpeg, shown)))
+                fail("the same bytes shrunk twice gave two pictures");
+        }
     }
     if (!samePixels(decoder.decode(g_goodJpeg), g_goodImage))
         fail("a bad input spoiled the decoder for the next picture");
